@@ -1,0 +1,148 @@
+#include "pluginloader.h"
+
+#include "abstractthingtype.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QLibrary>
+#include <QPluginLoader>
+#include <QSettings>
+
+namespace {
+
+using EntryPoint = int (*)();
+
+QString appImagePath()
+{
+    return qEnvironmentVariable("APPIMAGE");
+}
+
+} // namespace
+
+PluginLoader::PluginLoader(QObject *parent, const QString &programDir)
+    : QObject(parent), m_programDir(programDir.isEmpty() ? QCoreApplication::applicationDirPath() : programDir)
+{
+}
+
+PluginLoader::~PluginLoader()
+{
+    deinitLibraries();
+}
+
+QString PluginLoader::applicationRoot()
+{
+    const QString image = appImagePath();
+    if (!image.isEmpty())
+        return QFileInfo(image).absolutePath();
+    return QCoreApplication::applicationDirPath();
+}
+
+QString PluginLoader::pluginDirectory() const
+{
+    const QString root = appImagePath().isEmpty() ? m_programDir : applicationRoot();
+    if (QFileInfo(root + QStringLiteral("/plugins")).isDir())
+        return QDir::cleanPath(root + QStringLiteral("/plugins"));
+    if (QFileInfo(root + QStringLiteral("/../plugins")).isDir())
+        return QDir::cleanPath(root + QStringLiteral("/../plugins"));
+    if (!appImagePath().isEmpty())
+        return QDir::cleanPath(m_programDir + QStringLiteral("/../plugins"));
+    return root;
+}
+
+QString PluginLoader::libraryDirectory() const
+{
+    return QDir::cleanPath(QDir(m_programDir).absoluteFilePath(QStringLiteral("../lib")));
+}
+
+void PluginLoader::load()
+{
+    const QDir dir(pluginDirectory());
+    const QFileInfoList files =
+        dir.entryInfoList({QStringLiteral("libthing_*")}, QDir::Files | QDir::NoDotAndDotDot, QDir::Unsorted);
+    for (const QFileInfo &file : files) {
+        QPluginLoader loader(file.absoluteFilePath());
+        const QJsonObject meta = loader.metaData().value(QStringLiteral("MetaData")).toObject();
+        if (!loadDependencies(meta))
+            continue;
+        QObject *root = loader.instance();
+        auto *type = root ? qobject_cast<AbstractThingType *>(root) : nullptr;
+        if (!type)
+            continue;
+        const QString name = meta.value(QStringLiteral("name")).toString();
+        if (m_types.contains(name))
+            continue;
+        m_types.insert(name, type);
+        m_metadata.insert(name, meta);
+    }
+}
+
+bool PluginLoader::loadDependencies(const QJsonObject &meta)
+{
+    const QJsonArray deps = meta.value(QStringLiteral("deps")).toArray();
+    for (const QJsonValue &value : deps) {
+        const QJsonObject dep = value.toObject();
+        if (dep.value(QStringLiteral("type")).toString() != QLatin1String("lib"))
+            continue;
+        const QString name = dep.value(QStringLiteral("name")).toString();
+        const int version = dep.value(QStringLiteral("version")).toInt(1);
+        const QString key = QStringLiteral("%1-%2").arg(name).arg(version);
+        if (m_libraries.contains(key))
+            continue;
+
+        auto *library = new QLibrary(libraryDirectory() + QStringLiteral("/lib") + name, version, this);
+        if (!library->load()) {
+            delete library;
+            return false;
+        }
+        m_libraries.insert(key, library);
+        if (auto init = reinterpret_cast<EntryPoint>(library->resolve("init")); init && init() != 0)
+            return false;
+    }
+    return true;
+}
+
+void PluginLoader::deinitLibraries()
+{
+    if (m_deinitDone)
+        return;
+    m_deinitDone = true;
+    for (QLibrary *library : qAsConst(m_libraries)) {
+        if (auto deinit = reinterpret_cast<EntryPoint>(library->resolve("deinit")))
+            deinit();
+    }
+    qDeleteAll(m_libraries);
+    m_libraries.clear();
+}
+
+QHash<QString, QVariant> PluginLoader::typeSettings(const QString &type, const QJsonObject &metadata)
+{
+    QHash<QString, QVariant> settings;
+    const QJsonArray schema = metadata.value(QStringLiteral("settings")).toArray();
+    for (const QJsonValue &value : schema) {
+        const QJsonObject entry = value.toObject();
+        if (entry.contains(QStringLiteral("value")))
+            settings.insert(entry.value(QStringLiteral("name")).toString(),
+                            entry.value(QStringLiteral("value")).toVariant());
+    }
+    const auto stored = storedTypeSettings({type}).value(type);
+    for (auto it = stored.cbegin(); it != stored.cend(); ++it)
+        settings.insert(it.key(), it.value());
+    return settings;
+}
+
+QHash<QString, QHash<QString, QVariant>> PluginLoader::storedTypeSettings(const QStringList &types)
+{
+    QHash<QString, QHash<QString, QVariant>> result;
+    const QSettings settings;
+    const QStringList keys = settings.allKeys();
+    for (const QString &type : types) {
+        const QString prefix = QStringLiteral("Plugins/%1/").arg(type);
+        for (const QString &key : keys) {
+            if (key.startsWith(prefix))
+                result[type].insert(key.split(QLatin1Char('/')).constLast(), settings.value(key));
+        }
+    }
+    return result;
+}
