@@ -1,0 +1,422 @@
+#include "calvexcloudclient.h"
+
+#include "deployment.h"
+#include "qcredentialstore.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QSslConfiguration>
+#include <QTimer>
+#include <QtGlobal>
+
+#include <atomic>
+
+// The CA bundle is compiled into the core library; a static library needs its resources pulled in.
+static void initCaBundleResource()
+{
+    Q_INIT_RESOURCE(tslcacerts);
+}
+
+namespace {
+constexpr int ReconnectInterval = 10000;
+constexpr int DefaultKeepAlive = 120;
+constexpr int StopStepMs = 250;
+constexpr int StopSteps = 10;
+// Environment override of the compiled trust anchors, for private deployments and test brokers.
+constexpr char CaBundleVariable[] = "TSL_GATE_CA_BUNDLE";
+
+const QRegularExpression &updateTopicPattern()
+{
+    static const QRegularExpression re(QRegularExpression::anchoredPattern(QStringLiteral("things/(.*)/update")));
+    return re;
+}
+
+const QRegularExpression &stateTopicPattern()
+{
+    static const QRegularExpression re(QRegularExpression::anchoredPattern(QStringLiteral("things/(.*)/state")));
+    return re;
+}
+
+// The certification authorities the broker's certificate must chain to: the compiled bundle, or
+// the PEM file named by TSL_GATE_CA_BUNDLE.
+QList<QSslCertificate> trustAnchors()
+{
+    static std::atomic_bool announced{false};
+    const QString overridePath = qEnvironmentVariable(CaBundleVariable);
+    if (!overridePath.isEmpty()) {
+        QFile file(overridePath);
+        const QList<QSslCertificate> certs =
+            file.open(QIODevice::ReadOnly) ? QSslCertificate::fromData(file.readAll(), QSsl::Pem)
+                                           : QList<QSslCertificate>();
+        if (!announced.exchange(true)) {
+            if (certs.isEmpty())
+                qCritical("%s=%s holds no CA certificate: no broker will be trusted", CaBundleVariable,
+                          qUtf8Printable(overridePath));
+            else
+                qInfo("Trusting the CA certificates of %s=%s instead of the built-in bundle", CaBundleVariable,
+                      qUtf8Printable(overridePath));
+        }
+        return certs;
+    }
+    initCaBundleResource();
+    QFile bundle(QStringLiteral(":/cacerts/%1.ca").arg(QLatin1String(Deployment::ApiHost)));
+    if (!bundle.open(QIODevice::ReadOnly))
+        return {};
+    return QSslCertificate::fromData(bundle.readAll(), QSsl::Pem);
+}
+
+bool isFatalRefusal(int code)
+{
+    return code == QMqttConnection::MqttUnacceptableProtocolVersionError ||
+           code == QMqttConnection::MqttIdentifierRejectedError ||
+           code == QMqttConnection::MqttBadUserNameOrPasswordError ||
+           code == QMqttConnection::MqttNotAuthorizedError;
+}
+} // namespace
+
+CalvexCloudClient::CalvexCloudClient(QObject *parent) : QObject(parent), m_lastError(QStringLiteral("no error"))
+{
+    qRegisterMetaType<CalvexCloudClient::SSLStatus>("CalvexCloudClient::SSLStatus");
+    qRegisterMetaType<MqttMessage>("MqttMessage");
+    qRegisterMetaType<QMqttConnection::ClientError>("QMqttConnection::ClientError");
+}
+
+CalvexCloudClient::~CalvexCloudClient()
+{
+    // Whoever listens may be half destroyed by now (usually the owner itself): stay silent.
+    blockSignals(true);
+    if (connected())
+        stopClient();
+    delete m_client;
+    m_client = nullptr;
+}
+
+QString CalvexCloudClient::updateTopic(const QString &tid)
+{
+    return QStringLiteral("things/%1/update").arg(tid);
+}
+
+QString CalvexCloudClient::stateTopic(const QString &tid)
+{
+    return QStringLiteral("things/%1/state").arg(tid);
+}
+
+QString CalvexCloudClient::errorText(int code)
+{
+    static const char *const texts[] = {
+        "unknown",
+        "connection refused",
+        "connection closed by remote host",
+        "host not found",
+        "access error",
+        "resource error",
+        "timeout",
+        "packet too big",
+        "network error",
+        "address in use",
+        "address is not available",
+        "socket operation is not supported",
+        "unfinished socket operation",
+        "authentication required",
+        "handshake failed",
+        "connection refused",
+        "proxy connection closed",
+        "proxy connection timeout",
+        "proxy not found",
+        "proxy protocol error",
+        "socket operation error",
+        "ssl error",
+        "invalid user data",
+        "temporary error",
+    };
+    constexpr int count = int(sizeof(texts) / sizeof(texts[0]));
+    return QLatin1String(code >= 0 && code < count ? texts[code] : texts[0]);
+}
+
+bool CalvexCloudClient::connected() const
+{
+    return m_client && m_client->isConnectedToHost();
+}
+
+bool CalvexCloudClient::connectToBroker(const QString &clientId, int keepAlive, const QString &host,
+                                        quint16 port)
+{
+    if (m_client)
+        stopClient();
+    if (clientId.isEmpty()) {
+        m_lastError = QStringLiteral("clientid cannot be empty");
+        return false;
+    }
+    if (keepAlive <= 0)
+        keepAlive = DefaultKeepAlive;
+    // MQTT carries the keep-alive in 16 bits; longer periods are capped rather than wrapped around.
+    keepAlive = qMin(keepAlive, 0xffff);
+
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    tls.setCaCertificates(trustAnchors());
+    const QSslKey key = QCredentialStore::storedKey();
+    if (key.isNull()) {
+        m_lastError = QStringLiteral("Key is missing / invalid");
+        return false;
+    }
+    const QSslCertificate certificate = QCredentialStore::storedCertificate();
+    if (certificate.isNull()) {
+        m_lastError = QStringLiteral("Certificate is missing / invalid");
+        return false;
+    }
+    tls.setLocalCertificate(certificate);
+    tls.setPrivateKey(key);
+
+    m_client = new QMqttConnection(QStringLiteral("localhost"), port, tls, false, this);
+    m_client->setAutoReconnectInterval(ReconnectInterval);
+    m_client->setAutoReconnect(true);
+    m_client->setCleanSession(true);
+
+    connect(m_client, &QMqttConnection::connected, this, &CalvexCloudClient::client_connected);
+    connect(m_client, &QMqttConnection::disconnected, this, &CalvexCloudClient::client_disconnected);
+    connect(m_client, &QMqttConnection::error, this, &CalvexCloudClient::client_error);
+    connect(m_client, &QMqttConnection::subscribed, this, &CalvexCloudClient::client_subscribed);
+    connect(m_client, &QMqttConnection::unsubscribed, this, &CalvexCloudClient::client_unsubscribed);
+    connect(m_client, &QMqttConnection::published, this, &CalvexCloudClient::client_published);
+    connect(m_client, &QMqttConnection::received, this, &CalvexCloudClient::client_received);
+
+    m_client->setHostName(host);
+    m_client->setPort(port);
+    m_client->setKeepAlive(quint16(keepAlive));
+    m_client->setClientId(clientId);
+    m_client->setUsername(clientId);
+    m_client->connectToHost();
+    return true;
+}
+
+void CalvexCloudClient::stopClient()
+{
+    if (m_client) {
+        // Detach first: anything that runs while we wait below sees no client, so a stop queued
+        // by a refusal or a new connect cannot trip over this one.
+        QPointer<QMqttConnection> client = m_client;
+        m_client = nullptr;
+        QPointer<CalvexCloudClient> self = this;
+
+        client->blockSignals(true);
+        client->setAutoReconnect(false);
+        m_topics.clear();
+        if (client->socketState() != QAbstractSocket::UnconnectedState) {
+            if (client->isConnectedToHost())
+                client->disconnectFromHost();
+            else
+                client->abort();
+        }
+        for (int step = 0; step < StopSteps && client && client->socketState() != QAbstractSocket::UnconnectedState;
+             ++step) {
+            QEventLoop loop;
+            QTimer::singleShot(StopStepMs, &loop, &QEventLoop::quit);
+            loop.exec();
+        }
+        if (!self)
+            return;
+        if (client) {
+            if (client->socketState() != QAbstractSocket::UnconnectedState) {
+                qCritical("Could not stop MQTT client");
+                client->abort();
+            }
+            client->blockSignals(false);
+            client->deleteLater();
+        }
+        emit connectivityChanged(false);
+    }
+    m_queue.clear();
+}
+
+void CalvexCloudClient::subscribe(const QString &tid)
+{
+    const QString topic = updateTopic(tid);
+    if (m_topics.contains(topic))
+        return;
+    m_topics.insert(topic);
+    if (connected())
+        m_client->subscribe(topic, 0);
+}
+
+void CalvexCloudClient::unsubscribe(const QString &tid)
+{
+    const QString topic = updateTopic(tid);
+    if (!m_topics.remove(topic))
+        return;
+    if (connected())
+        m_client->unsubscribe(topic);
+}
+
+void CalvexCloudClient::publish(const QString &tid, const QJsonObject &jdata)
+{
+    publish(tid, QJsonDocument(jdata).toJson(QJsonDocument::Compact));
+}
+
+void CalvexCloudClient::publish(const QString &tid, const QByteArray &data)
+{
+    MqttMessage message;
+    message.topic = stateTopic(tid);
+    message.payload = data;
+    if (!connected() || !m_queue.isEmpty())
+        m_queue.append(message);
+    else
+        m_client->publish(message);
+}
+
+void CalvexCloudClient::sendNextQueued()
+{
+    if (!m_queue.isEmpty() && m_client)
+        m_client->publish(m_queue.takeFirst());
+}
+
+void CalvexCloudClient::client_connected()
+{
+    emit connectivityChanged(true);
+    if (!m_client)
+        return;
+    for (const QString &topic : qAsConst(m_topics))
+        m_client->subscribe(topic, 0);
+    sendNextQueued();
+}
+
+void CalvexCloudClient::client_disconnected()
+{
+    emit connectivityChanged(false);
+}
+
+void CalvexCloudClient::client_error(QMqttConnection::ClientError error)
+{
+    m_lastError = errorText(int(error));
+    if (!isFatalRefusal(int(error)))
+        return;
+    // Stop from the event loop, and only the connection that was refused.
+    QPointer<QMqttConnection> refused = m_client;
+    QTimer::singleShot(0, this, [this, refused]() {
+        if (refused && refused == m_client)
+            stopClient();
+    });
+}
+
+void CalvexCloudClient::client_subscribed(const QString &topic)
+{
+    Q_UNUSED(topic)
+}
+
+void CalvexCloudClient::client_unsubscribed(const QString &topic)
+{
+    Q_UNUSED(topic)
+}
+
+void CalvexCloudClient::client_published(const MqttMessage &message)
+{
+    const QRegularExpressionMatch match = stateTopicPattern().match(message.topic);
+    if (match.hasMatch())
+        emit messagePublished(match.captured(1));
+    sendNextQueued();
+}
+
+void CalvexCloudClient::client_received(const MqttMessage &message)
+{
+    const QRegularExpressionMatch match = updateTopicPattern().match(message.topic);
+    if (match.hasMatch())
+        emit messageReceived(match.captured(1), message.payload);
+    else
+        m_lastError = QStringLiteral("Received message from invalid topic ") + message.topic;
+}
+
+// Credential store ------------------------------------------------------------------------------
+
+namespace {
+template<typename Parse>
+CalvexCloudClient::SSLStatus fileStatus(const char *name, Parse parse)
+{
+    QByteArray content;
+    switch (QCredentialStore::readFile(QLatin1String(name), &content)) {
+    case QCredentialStore::ReadResult::Missing:
+        return CalvexCloudClient::FileMissing;
+    case QCredentialStore::ReadResult::Unreadable:
+        return CalvexCloudClient::FileCorrupt;
+    case QCredentialStore::ReadResult::Read:
+        break;
+    }
+    return parse(content) ? CalvexCloudClient::Ok : CalvexCloudClient::CryptoInv;
+}
+} // namespace
+
+bool CalvexCloudClient::storeCredentials(const QByteArray &certificatePem, const QByteArray &keyPem)
+{
+    // Both are checked before either file is touched, so a bad pair never replaces a good one.
+    const QSslKey key(keyPem, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey);
+    if (key.isNull()) {
+        m_lastError = QStringLiteral("Key is invalid");
+        return false;
+    }
+    const QSslCertificate certificate(certificatePem, QSsl::Pem);
+    if (certificate.isNull()) {
+        m_lastError = QStringLiteral("Invalid certificate file");
+        return false;
+    }
+    switch (QCredentialStore::writePair(QLatin1String(QCredentialStore::KeyFile),
+                                        key.toPem(QCredentialStore::passPhrase()),
+                                        QLatin1String(QCredentialStore::CertFile), certificate.toPem())) {
+    case 0:
+        return true;
+    case 1:
+        m_lastError = QStringLiteral("Cannot save the key to disk");
+        return false;
+    default:
+        m_lastError = QStringLiteral("Cannot save the certificate to disk");
+        return false;
+    }
+}
+
+CalvexCloudClient::SSLStatus CalvexCloudClient::keyStatus() const
+{
+    return fileStatus(QCredentialStore::KeyFile,
+                      [](const QByteArray &pem) { return !QCredentialStore::keyFromPem(pem).isNull(); });
+}
+
+CalvexCloudClient::SSLStatus CalvexCloudClient::certStatus() const
+{
+    return fileStatus(QCredentialStore::CertFile,
+                      [](const QByteArray &pem) { return !QCredentialStore::certificateFromPem(pem).isNull(); });
+}
+
+QByteArray CalvexCloudClient::exportCertificate() const
+{
+    const QSslCertificate certificate = QCredentialStore::storedCertificate();
+    return certificate.isNull() ? QByteArray() : certificate.toDer();
+}
+
+QByteArray CalvexCloudClient::exportKey() const
+{
+    // Unencrypted, so that a backup does not depend on the built-in pass phrase.
+    const QSslKey key = QCredentialStore::storedKey();
+    return key.isNull() ? QByteArray() : key.toDer();
+}
+
+bool CalvexCloudClient::importCertificate(const QByteArray &der)
+{
+    const QSslCertificate certificate(der, QSsl::Der);
+    if (certificate.isNull())
+        return false;
+    return QCredentialStore::writeFile(QLatin1String(QCredentialStore::CertFile), certificate.toPem());
+}
+
+bool CalvexCloudClient::importKey(const QByteArray &der)
+{
+    const QSslKey key(der, QSsl::Rsa, QSsl::Der, QSsl::PrivateKey);
+    if (key.isNull())
+        return false;
+    return QCredentialStore::writeFile(QLatin1String(QCredentialStore::KeyFile),
+                                       key.toPem(QCredentialStore::passPhrase()));
+}
+
+void CalvexCloudClient::removeCredentials()
+{
+    QCredentialStore::removeFile(QLatin1String(QCredentialStore::KeyFile));
+    QCredentialStore::removeFile(QLatin1String(QCredentialStore::CertFile));
+}
