@@ -1,0 +1,98 @@
+#include "mqtterrors.h"
+
+#include "mqtttlscontext.h"
+
+#include <cerrno>
+#include <cstring>
+#include <mosquitto.h>
+#include <netdb.h>
+
+namespace {
+
+using E = QMqttConnection;
+
+QMqttConnection::ClientError errnoError(int err, bool accepted)
+{
+    switch (err) {
+    case ECONNREFUSED:
+    case ENOTCONN: // the TCP connect failed and its error was already consumed
+        return E::SocketConnectionRefusedError;
+    case ECONNRESET:
+    case EPIPE:
+    case ECONNABORTED:
+    case EPROTO: // any fatal TLS error while reading or writing
+        return accepted ? E::SocketRemoteHostClosedError : E::SocketSslHandshakeFailedError;
+    case ETIMEDOUT:
+        return E::SocketTimeoutError;
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+    case ENETDOWN:
+    case EHOSTDOWN:
+        return E::SocketNetworkError;
+    case EACCES:
+    case EPERM:
+        return E::SocketAccessError;
+    case EMFILE:
+    case ENFILE:
+    case ENOBUFS:
+    case ENOMEM:
+        return E::SocketResourceError;
+    case EADDRINUSE:
+        return E::SocketAddressInUseError;
+    case EADDRNOTAVAIL:
+        return E::SocketAddressNotAvailableError;
+    default:
+        return E::UnknownError;
+    }
+}
+
+} // namespace
+
+QMqttConnection::ClientError connackError(int returnCode)
+{
+    if (returnCode < 1 || returnCode > 5)
+        return E::UnknownError;
+    return QMqttConnection::ClientError(E::MqttUnacceptableProtocolVersionError + returnCode - 1);
+}
+
+QMqttConnection::ClientError connectionError(int mosqRc, int savedErrno, const TlsObservations &tls,
+                                             bool accepted)
+{
+    if (!accepted && tls.rejected())
+        return E::SocketSslHandshakeFailedError;
+
+    switch (mosqRc) {
+    case MOSQ_ERR_EAI:
+    case MOSQ_ERR_LOOKUP:
+        return E::SocketHostNotFoundError;
+    case MOSQ_ERR_CONN_LOST:
+        return E::SocketRemoteHostClosedError;
+    case MOSQ_ERR_KEEPALIVE:
+        return E::SocketTimeoutError;
+    case MOSQ_ERR_TLS:
+    case MOSQ_ERR_TLS_HANDSHAKE:
+        if (savedErrno == ECONNREFUSED)
+            return E::SocketConnectionRefusedError;
+        return accepted ? E::SocketSslInternalError : E::SocketSslHandshakeFailedError;
+    case MOSQ_ERR_ERRNO:
+        return errnoError(savedErrno, accepted);
+    case MOSQ_ERR_NOMEM:
+        return E::SocketResourceError;
+    case MOSQ_ERR_INVAL:
+    case MOSQ_ERR_NO_CONN:
+    case MOSQ_ERR_NOT_SUPPORTED:
+        return E::SocketOperationError;
+    default: // protocol violations and everything else
+        return E::UnknownError;
+    }
+}
+
+QString describeMosquittoResult(int mosqRc, int savedErrno)
+{
+    QString text = QStringLiteral("%1 (%2)").arg(QString::fromLatin1(mosquitto_strerror(mosqRc))).arg(mosqRc);
+    if (mosqRc == MOSQ_ERR_EAI)
+        text += QStringLiteral(", %1").arg(QString::fromLatin1(gai_strerror(savedErrno)));
+    else if (savedErrno)
+        text += QStringLiteral(", errno %1 (%2)").arg(savedErrno).arg(QString::fromLatin1(strerror(savedErrno)));
+    return text;
+}
