@@ -1,0 +1,91 @@
+#include "fakemqttbroker.h"
+
+#include <QSslSocket>
+
+namespace {
+
+// Length of the packet at the start of buffer, or -1 while it is incomplete.
+int packetLength(const QByteArray &buffer)
+{
+    int remaining = 0;
+    int multiplier = 1;
+    for (int i = 1; i < buffer.size() && i <= 4; ++i) {
+        const auto byte = quint8(buffer.at(i));
+        remaining += (byte & 0x7f) * multiplier;
+        multiplier *= 128;
+        if (!(byte & 0x80)) {
+            const int total = 1 + i + remaining;
+            return buffer.size() >= total ? total : -1;
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
+FakeMqttBroker::FakeMqttBroker(QObject *parent) : QTcpServer(parent) {}
+
+FakeMqttBroker::~FakeMqttBroker()
+{
+    for (const QPointer<QTcpSocket> &s : qAsConst(m_sockets))
+        delete s.data();
+}
+
+bool FakeMqttBroker::start()
+{
+    return listen(QHostAddress::LocalHost, 0);
+}
+
+void FakeMqttBroker::incomingConnection(qintptr descriptor)
+{
+    ++m_connections;
+    if (m_behaviour == SilentTcp || m_behaviour == CloseAtOnce) {
+        auto *plain = new QTcpSocket(this);
+        plain->setSocketDescriptor(descriptor);
+        m_sockets << plain;
+        if (m_behaviour == CloseAtOnce)
+            plain->close();
+        return;
+    }
+    TestPki &pki = TestPki::instance();
+    const TestPki::Identity server = pki.server(TestPki::Localhost);
+    auto *tls = new QSslSocket(this);
+    m_sockets << tls;
+    if (!tls->setSocketDescriptor(descriptor))
+        return;
+    QSslConfiguration config = tls->sslConfiguration();
+    config.setLocalCertificate(server.certificate);
+    config.setPrivateKey(server.key);
+    config.setCaCertificates({pki.ca()});
+    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    tls->setSslConfiguration(config);
+    connect(tls, &QSslSocket::readyRead, this, [this, tls] { readPackets(tls); });
+    connect(tls, &QSslSocket::disconnected, tls, &QObject::deleteLater);
+    tls->startServerEncryption();
+}
+
+void FakeMqttBroker::readPackets(QTcpSocket *socket)
+{
+    QByteArray buffer = socket->property("pending").toByteArray() + socket->readAll();
+    int length;
+    while ((length = packetLength(buffer)) > 0) {
+        const quint8 type = quint8(buffer.at(0)) >> 4;
+        buffer.remove(0, length);
+        if (type == 1) { // CONNECT
+            ++m_connectPackets;
+            if (m_behaviour != AnswerConnack)
+                continue;
+            const char connack[] = {0x20, 0x02, 0x00, char(m_returnCode)};
+            socket->write(connack, sizeof connack);
+            if (m_returnCode != 0)
+                socket->disconnectFromHost(); // after the CONNACK is out
+        } else if (type == 12) { // PINGREQ
+            const char pingresp[] = {char(0xd0), 0x00};
+            socket->write(pingresp, sizeof pingresp);
+        } else if (type == 14) { // DISCONNECT
+            ++m_disconnectPackets;
+            socket->disconnectFromHost();
+        }
+    }
+    socket->setProperty("pending", buffer);
+}

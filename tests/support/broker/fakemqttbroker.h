@@ -1,0 +1,62 @@
+#pragma once
+
+#include "testpki.h"
+
+#include <QList>
+#include <QPointer>
+#include <QTcpServer>
+
+class QTcpSocket;
+
+// A scripted stand-in for a broker on 127.0.0.1, for answers a real mosquitto will not give. Over
+// TLS (server certificate TestPki::Localhost, client certificate required and checked against the
+// test CA) it reads the client's CONNECT and answers with a CONNACK carrying returnCode(); after a
+// refusal it closes the connection, after acceptance it answers PINGREQ and closes on DISCONNECT.
+// Other behaviours misbehave at the TCP or TLS level.
+//
+//   FakeMqttBroker fake;
+//   fake.setReturnCode(5);
+//   QVERIFY(fake.start());
+//   connection.setPort(fake.port());
+//
+// Runs on the calling thread's event loop.
+class FakeMqttBroker : public QTcpServer
+{
+    Q_OBJECT
+
+public:
+    enum Behaviour {
+        AnswerConnack, // TLS, then CONNACK with returnCode()
+        IgnoreConnect, // TLS, then never answers the CONNECT
+        SilentTcp,     // accepts the TCP connection and never says anything
+        CloseAtOnce,   // accepts the TCP connection and closes it at once
+    };
+
+    explicit FakeMqttBroker(QObject *parent = nullptr);
+    ~FakeMqttBroker() override;
+
+    void setBehaviour(Behaviour behaviour) { m_behaviour = behaviour; }
+    void setReturnCode(int code) { m_returnCode = code; }
+
+    // Listens on a free 127.0.0.1 port.
+    bool start();
+    quint16 port() const { return serverPort(); }
+
+    int connectionCount() const { return m_connections; }  // accepted TCP connections
+    int connectPackets() const { return m_connectPackets; } // CONNECT packets received
+    int disconnectPackets() const { return m_disconnectPackets; }
+
+protected:
+    void incomingConnection(qintptr descriptor) override;
+
+private:
+    void serve(QTcpSocket *socket);
+    void readPackets(QTcpSocket *socket);
+
+    Behaviour m_behaviour = AnswerConnack;
+    int m_returnCode = 0;
+    int m_connections = 0;
+    int m_connectPackets = 0;
+    int m_disconnectPackets = 0;
+    QList<QPointer<QTcpSocket>> m_sockets;
+};
