@@ -1,5 +1,9 @@
 #include "appidentity.h"
 #include "calvexcloudclient.h"
+#include "fakemqttbroker.h"
+#include "mosquittobroker.h"
+#include "mosquittosubscriber.h"
+#include "testpki.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -29,9 +33,8 @@ Pem makeCredentials(const QString &commonName, bool traditionalKey = false)
     const QString key = dir.filePath(QStringLiteral("k.pem"));
     const QString cert = dir.filePath(QStringLiteral("c.pem"));
     QProcess openssl;
-    openssl.start(QStringLiteral("openssl"),
-                  {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert, "-days", "2",
-                   "-subj", "/CN=" + commonName});
+    openssl.start(QStringLiteral("openssl"), {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                                              "-out", cert, "-days", "2", "-subj", "/CN=" + commonName});
     if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0)
         return {};
     if (traditionalKey) {
@@ -67,6 +70,19 @@ int mode(const QString &path)
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Stores a client identity of the test CA as the gateway's credentials.
+bool storeTestIdentity(CalvexCloudClient &client, const QString &commonName)
+{
+    const TestPki::Identity id = TestPki::instance().client(commonName);
+    return !id.isNull() && client.storeCredentials(readAll(id.certPath), readAll(id.keyPath));
+}
+
 bool invoke(QObject *object, const char *slot, QGenericArgument arg)
 {
     return QMetaObject::invokeMethod(object, slot, Qt::DirectConnection, arg);
@@ -97,6 +113,11 @@ private slots:
     void compiledCaBundle();
     void stopWhileHandshakeHangs();
 
+    void brokerRoundTrip();
+    void reconnectAfterBrokerCrash();
+    void refusals();
+    void gracefulStop();
+
 private:
     Pem m_pem;
     Pem m_other;
@@ -109,6 +130,9 @@ void TestCalvexCloudClient::initTestCase()
     m_other = makeCredentials(QStringLiteral("gateway_200_7000_1"));
     QVERIFY(!m_pem.key.isEmpty() && !m_pem.certificate.isEmpty());
     QVERIFY(!m_other.key.isEmpty() && !m_other.certificate.isEmpty());
+    QVERIFY2(TestPki::instance().isValid(), qPrintable(TestPki::instance().errorString()));
+    // The brokers of these tests present certificates of the test CA.
+    qputenv("TSL_GATE_CA_BUNDLE", QFile::encodeName(TestPki::instance().caPath()));
 }
 
 void TestCalvexCloudClient::init()
@@ -322,9 +346,11 @@ void TestCalvexCloudClient::receivedTopics()
     QCOMPARE(client.lastError(), QStringLiteral("no error"));
 
     // Only whole topics of the update form are accepted.
-    for (const char *topic : {"things/x/state", "xthings/a/update", "things/a/update/more", "things/a/updates"}) {
+    for (const char *topic :
+         {"things/x/state", "xthings/a/update", "things/a/update/more", "things/a/updates"}) {
         QVERIFY(deliver(QLatin1String(topic)));
-        QCOMPARE(client.lastError(), QStringLiteral("Received message from invalid topic ") + QLatin1String(topic));
+        QCOMPARE(client.lastError(),
+                 QStringLiteral("Received message from invalid topic ") + QLatin1String(topic));
     }
     QCOMPARE(received.count(), 2);
 }
@@ -382,7 +408,8 @@ void TestCalvexCloudClient::connectionSettings()
     const quint16 port = closed.serverPort();
     closed.close();
 
-    QVERIFY(client.connectToBroker(QStringLiteral("gateway_200_5521_9"), 0, QStringLiteral("127.0.0.1"), port));
+    QVERIFY(
+        client.connectToBroker(QStringLiteral("gateway_200_5521_9"), 0, QStringLiteral("127.0.0.1"), port));
     QMqttConnection *mqtt = client.findChild<QMqttConnection *>();
     QVERIFY(mqtt);
     QCOMPARE(mqtt->keepAlive(), quint16(120));
@@ -433,7 +460,8 @@ void TestCalvexCloudClient::stopWhileHandshakeHangs()
     QVERIFY(client.storeCredentials(m_pem.certificate, m_pem.key));
     QSignalSpy connectivity(&client, &CalvexCloudClient::connectivityChanged);
     client.publish(QStringLiteral("t"), QJsonObject{{"a", 1}});
-    QVERIFY(client.connectToBroker(QStringLiteral("gw"), 30, QStringLiteral("127.0.0.1"), silent.serverPort()));
+    QVERIFY(
+        client.connectToBroker(QStringLiteral("gw"), 30, QStringLiteral("127.0.0.1"), silent.serverPort()));
     QMqttConnection *mqtt = client.findChild<QMqttConnection *>();
     QVERIFY(mqtt);
     QTRY_VERIFY(mqtt->socketState() != QAbstractSocket::UnconnectedState &&
@@ -448,6 +476,158 @@ void TestCalvexCloudClient::stopWhileHandshakeHangs()
     QCOMPARE(connectivity.at(0).at(0).toBool(), false);
     client.stopClient(); // a second stop has nothing left to do
     QCOMPARE(connectivity.count(), 1);
+}
+
+void TestCalvexCloudClient::brokerRoundTrip()
+{
+    MosquittoBroker broker;
+    QVERIFY2(broker.start(), qPrintable(broker.errorString()));
+    MosquittoSubscriber states(broker, QStringLiteral("things/+/state"));
+    QVERIFY2(states.waitForSubscribed(), qPrintable(states.transcript()));
+
+    CalvexCloudClient client;
+    QVERIFY(storeTestIdentity(client, QStringLiteral("gateway_200_5521_9")));
+    QSignalSpy connectivity(&client, &CalvexCloudClient::connectivityChanged);
+    QSignalSpy received(&client, &CalvexCloudClient::messageReceived);
+    QSignalSpy published(&client, &CalvexCloudClient::messagePublished);
+
+    // Remembered and queued while offline, in order.
+    client.subscribe(QStringLiteral("vgl5_1_W1_12"));
+    client.subscribe(QStringLiteral("vgl5_1_W1_12"));
+    for (int n = 1; n <= 3; ++n)
+        client.publish(QStringLiteral("thx9_1_A1_7"), QJsonObject{{"n", n}, {"unit", "C"}});
+
+    QVERIFY(client.connectToBroker(QStringLiteral("gateway_200_5521_9"), 30, broker.host(), broker.port()));
+    QMqttConnection *mqtt = client.findChild<QMqttConnection *>();
+    QVERIFY(mqtt);
+    QSignalSpy subscribed(mqtt, &QMqttConnection::subscribed);
+    QTRY_VERIFY_WITH_TIMEOUT(client.connected(), 10000);
+    QCOMPARE(connectivity.count(), 1);
+    QCOMPARE(connectivity.at(0).at(0).toBool(), true);
+
+    QVERIFY2(states.waitForLines(3), qPrintable(states.transcript()));
+    const QString expected = QStringLiteral("things/thx9_1_A1_7/state {\"n\":%1,\"unit\":\"C\"}");
+    QCOMPARE(states.lines(), (QStringList{expected.arg(1), expected.arg(2), expected.arg(3)}));
+    QTRY_COMPARE(published.count(), 3);
+    QCOMPARE(published.at(2).at(0).toString(), QStringLiteral("thx9_1_A1_7"));
+
+    // One subscription for the tid given twice; an update published on it arrives with its tid.
+    QTRY_COMPARE(subscribed.count(), 1);
+    QCOMPARE(subscribed.at(0).at(0).toString(), QStringLiteral("things/vgl5_1_W1_12/update"));
+    QVERIFY(broker.publish(QStringLiteral("things/vgl5_1_W1_12/update"), "{\"cmd\":\"reset\"}"));
+    QTRY_COMPARE(received.count(), 1);
+    QCOMPARE(received.at(0).at(0).toString(), QStringLiteral("vgl5_1_W1_12"));
+    QCOMPARE(received.at(0).at(1).toByteArray(), QByteArrayLiteral("{\"cmd\":\"reset\"}"));
+
+    // Connected with an empty queue: straight out. Subscribing while connected: at once.
+    client.publish(QStringLiteral("gateway_200_5521_9"), QByteArrayLiteral("{\"up\":true}"));
+    QVERIFY(states.waitForLines(4));
+    QCOMPARE(states.lines().at(3), QStringLiteral("things/gateway_200_5521_9/state {\"up\":true}"));
+    client.subscribe(QStringLiteral("thx9_1_A1_7"));
+    QTRY_COMPARE(subscribed.count(), 2);
+
+    // Unsubscribed topics deliver nothing more.
+    client.unsubscribe(QStringLiteral("vgl5_1_W1_12"));
+    QSignalSpy unsubscribed(mqtt, &QMqttConnection::unsubscribed);
+    QTRY_COMPARE(unsubscribed.count(), 1);
+    QVERIFY(broker.publish(QStringLiteral("things/vgl5_1_W1_12/update"), "{}"));
+    QVERIFY(broker.publish(QStringLiteral("things/thx9_1_A1_7/update"), "{}"));
+    QTRY_COMPARE(received.count(), 2);
+    QCOMPARE(received.at(1).at(0).toString(), QStringLiteral("thx9_1_A1_7"));
+}
+
+void TestCalvexCloudClient::reconnectAfterBrokerCrash()
+{
+    MosquittoBroker broker;
+    QVERIFY2(broker.start(), qPrintable(broker.errorString()));
+    CalvexCloudClient client;
+    QVERIFY(storeTestIdentity(client, QStringLiteral("gateway_200_5521_9")));
+    QSignalSpy connectivity(&client, &CalvexCloudClient::connectivityChanged);
+    QSignalSpy received(&client, &CalvexCloudClient::messageReceived);
+    client.subscribe(QStringLiteral("vgl5_1_W1_12"));
+    QVERIFY(client.connectToBroker(QStringLiteral("gateway_200_5521_9"), 30, broker.host(), broker.port()));
+    QMqttConnection *mqtt = client.findChild<QMqttConnection *>();
+    QSignalSpy subscribed(mqtt, &QMqttConnection::subscribed);
+    QTRY_VERIFY_WITH_TIMEOUT(client.connected(), 10000);
+    QTRY_COMPARE(subscribed.count(), 1);
+
+    broker.kill();
+    QTRY_VERIFY_WITH_TIMEOUT(!client.connected(), 5000);
+    QTRY_COMPARE(connectivity.last().at(0).toBool(), false);
+    for (int n = 1; n <= 3; ++n)
+        client.publish(QStringLiteral("thx9_1_A1_7"), QJsonObject{{"n", n}});
+
+    QVERIFY2(broker.restart(), qPrintable(broker.errorString()));
+    MosquittoSubscriber states(broker, QStringLiteral("things/+/state"));
+    QVERIFY2(states.waitForSubscribed(), qPrintable(states.transcript()));
+
+    // The library retries every 10 s; the topics are subscribed again and the queue drains in order.
+    QTRY_VERIFY_WITH_TIMEOUT(client.connected(), 20000);
+    QCOMPARE(connectivity.last().at(0).toBool(), true);
+    QVERIFY2(states.waitForLines(3), qPrintable(states.transcript()));
+    QCOMPARE(states.lines(), (QStringList{"things/thx9_1_A1_7/state {\"n\":1}", "things/thx9_1_A1_7/state {\"n\":2}",
+                                          "things/thx9_1_A1_7/state {\"n\":3}"}));
+    QTRY_COMPARE(subscribed.count(), 2);
+    QVERIFY(broker.publish(QStringLiteral("things/vgl5_1_W1_12/update"), "{\"cmd\":\"keepalive\"}"));
+    QTRY_COMPARE(received.count(), 1);
+    QCOMPARE(received.at(0).at(0).toString(), QStringLiteral("vgl5_1_W1_12"));
+}
+
+void TestCalvexCloudClient::refusals()
+{
+    // Not authorized (CONNACK 5) ends the attempts; server unavailable (CONNACK 3) does not.
+    FakeMqttBroker notAuthorized;
+    notAuthorized.setReturnCode(5);
+    QVERIFY(notAuthorized.start());
+    FakeMqttBroker unavailable;
+    unavailable.setReturnCode(3);
+    QVERIFY(unavailable.start());
+
+    CalvexCloudClient refused;
+    QVERIFY(storeTestIdentity(refused, QStringLiteral("gateway_200_5521_9")));
+    CalvexCloudClient retrying;
+    QSignalSpy refusedConnectivity(&refused, &CalvexCloudClient::connectivityChanged);
+
+    QVERIFY(refused.connectToBroker(QStringLiteral("gw"), 30, QStringLiteral("localhost"), notAuthorized.port()));
+    QVERIFY(retrying.connectToBroker(QStringLiteral("gw"), 30, QStringLiteral("localhost"), unavailable.port()));
+    QTRY_VERIFY_WITH_TIMEOUT(notAuthorized.connectPackets() == 1 && unavailable.connectPackets() == 1, 10000);
+    QTRY_VERIFY(!refused.findChild<QMqttConnection *>());
+    QCOMPARE(refusedConnectivity.count(), 1);
+    QCOMPARE(refusedConnectivity.at(0).at(0).toBool(), false);
+    QCOMPARE(refused.lastError(), QStringLiteral("unknown"));
+    QCOMPARE(retrying.lastError(), QStringLiteral("unknown"));
+    QVERIFY(retrying.findChild<QMqttConnection *>());
+
+    QTRY_VERIFY_WITH_TIMEOUT(unavailable.connectPackets() >= 2, 15000);
+    QCOMPARE(notAuthorized.connectPackets(), 1);
+    QCOMPARE(notAuthorized.connectionCount(), 1);
+}
+
+void TestCalvexCloudClient::gracefulStop()
+{
+    FakeMqttBroker fake;
+    QVERIFY(fake.start());
+    CalvexCloudClient client;
+    QVERIFY(storeTestIdentity(client, QStringLiteral("gateway_200_5521_9")));
+    client.subscribe(QStringLiteral("x"));
+    QVERIFY(client.connectToBroker(QStringLiteral("gw"), 30, QStringLiteral("localhost"), fake.port()));
+    QTRY_VERIFY_WITH_TIMEOUT(client.connected(), 10000);
+    QSignalSpy connectivity(&client, &CalvexCloudClient::connectivityChanged);
+    client.publish(QStringLiteral("x"), QByteArrayLiteral("{}"));
+
+    QElapsedTimer timer;
+    timer.start();
+    client.stopClient();
+    QVERIFY2(timer.elapsed() < 2600, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(!client.connected());
+    QCOMPARE(connectivity.count(), 1);
+    QCOMPARE(connectivity.at(0).at(0).toBool(), false);
+    QTRY_COMPARE(fake.disconnectPackets(), 1);
+    QTRY_VERIFY(!client.findChild<QMqttConnection *>());
+
+    // No reconnection follows a stop.
+    QTest::qWait(300);
+    QCOMPARE(fake.connectPackets(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestCalvexCloudClient)
