@@ -176,6 +176,24 @@ private slots:
         QCOMPARE(render(parser.feed("data: next\n\n")), QStringList{"|next|"});
     }
 
+    void oversizedEventIsDropped()
+    {
+        // Lines within the limit, but an event that never ends: its data must not grow without bound.
+        QSSEParser parser;
+        const QByteArray line = "data: " + QByteArray(QSSEParser::MaxLineLength / 2, 'y') + "\n";
+        const int lines = QSSEParser::MaxDataLength / (QSSEParser::MaxLineLength / 2) + 2;
+        QVERIFY(parser.feed("event: big\n").isEmpty());
+        for (int i = 0; i < lines; ++i)
+            QVERIFY(parser.feed(line).isEmpty());
+        QCOMPARE(render(parser.feed("\ndata: small\n\n")), QStringList{"|small|"});
+        // Just under the limit still goes out whole.
+        for (int i = 0; i < lines - 3; ++i)
+            parser.feed(line);
+        const auto events = parser.feed("\n");
+        QCOMPARE(events.size(), 1);
+        QCOMPARE(events.first().data.size(), (lines - 3) * (QSSEParser::MaxLineLength / 2 + 1) - 1);
+    }
+
     void lineLengthLimit()
     {
         const int limit = QSSEParser::MaxLineLength;

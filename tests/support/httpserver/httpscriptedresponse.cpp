@@ -18,6 +18,12 @@ HttpScriptedResponse &HttpScriptedResponse::keepingOpen(bool on)
     return *this;
 }
 
+HttpScriptedResponse &HttpScriptedResponse::usingChunks(bool on)
+{
+    chunked = on;
+    return *this;
+}
+
 HttpScriptedResponse HttpScriptedResponse::eventStream()
 {
     HttpScriptedResponse r;

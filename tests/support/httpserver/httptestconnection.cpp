@@ -61,6 +61,8 @@ void HttpTestConnection::readRequest()
     m_response = m_responder(m_request);
     QByteArray head = "HTTP/1.1 " + QByteArray::number(m_response.status) + ' ' + m_response.reason + "\r\n";
     head += "Connection: close\r\n";
+    if (m_response.chunked)
+        head += "Transfer-Encoding: chunked\r\n";
     for (const auto &h : m_response.headers)
         head += h.first + ": " + h.second + "\r\n";
     head += "\r\n";
@@ -106,12 +108,19 @@ bool HttpTestConnection::parseHead(const QByteArray &head)
 
 void HttpTestConnection::writeNext()
 {
-    if (m_nextChunk < m_response.chunks.size())
-        m_socket->write(m_response.chunks.at(m_nextChunk++).bytes);
+    if (m_nextChunk < m_response.chunks.size()) {
+        const QByteArray &bytes = m_response.chunks.at(m_nextChunk++).bytes;
+        if (!m_response.chunked)
+            m_socket->write(bytes);
+        else if (!bytes.isEmpty()) // an empty chunk would end the body
+            m_socket->write(QByteArray::number(bytes.size(), 16) + "\r\n" + bytes + "\r\n");
+    }
     if (m_nextChunk < m_response.chunks.size()) {
         m_timer.start(m_response.chunks.at(m_nextChunk).delayMs);
         return;
     }
+    if (m_response.chunked && !m_response.keepOpen)
+        m_socket->write("0\r\n\r\n");
     emit responseDone();
     if (!m_response.keepOpen)
         m_socket->disconnectFromHost(); // flushes what is still buffered first
