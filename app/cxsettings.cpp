@@ -162,26 +162,8 @@ bool CXSettings::restore(QIODevice *in, qint64 length)
             return false;
         section += chunk;
     }
-    if (!QSettingsStreamCheck::isWellFormed(section))
-        return false;
-
     QHash<QString, QVariant> pairs;
-    QDataStream stream(section);
-    while (!stream.atEnd()) {
-        QString name;
-        QVariant value;
-        stream >> name >> value;
-        if (stream.status() != QDataStream::Ok)
-            return false;
-        pairs.insert(name, value);
-    }
-
-    const auto version = pairs.constFind(key(Key::SystemVersion));
-    if (version == pairs.constEnd())
-        return false;
-    bool ok = false;
-    const int order = compareVersions(version.value().toString(), QLatin1String(Deployment::Version), &ok);
-    if (!ok || order > 0)
+    if (!readSection(section, &pairs))
         return false;
 
     for (auto it = pairs.constBegin(); it != pairs.constEnd(); ++it) {
@@ -190,4 +172,26 @@ bool CXSettings::restore(QIODevice *in, qint64 length)
     }
     m_settings.sync();
     return m_settings.status() == QSettings::NoError;
+}
+
+bool CXSettings::readSection(const QByteArray &section, QHash<QString, QVariant> *pairs)
+{
+    pairs->clear();
+    if (!QSettingsStreamCheck::isWellFormed(section))
+        return false;
+    QDataStream stream(section);
+    while (!stream.atEnd()) {
+        QString name;
+        QVariant value;
+        stream >> name >> value;
+        if (stream.status() != QDataStream::Ok)
+            return false;
+        pairs->insert(name, value);
+    }
+    const auto version = pairs->constFind(key(Key::SystemVersion));
+    if (version == pairs->constEnd())
+        return false;
+    bool ok = false;
+    const int order = compareVersions(version.value().toString(), QLatin1String(Deployment::Version), &ok);
+    return ok && order <= 0;
 }

@@ -40,6 +40,8 @@ public:
     // stores them. A malformed section, one without System/Version or one written by a newer
     // version is refused with false, and then nothing is written.
     bool restore(QIODevice *in, qint64 length);
+    // Parses a whole settings section into pairs and checks it as restore() does, writing nothing.
+    static bool readSection(const QByteArray &section, QHash<QString, QVariant> *pairs);
 
     // Numeric comparison of dotted version numbers, missing segments counting as 0: <0, 0, >0.
     // Texts that are no version number give an empty optional-like result: ok is set to false.

@@ -1,0 +1,493 @@
+#include "cxgatewrunner.h"
+
+#include "abstractthingtype.h"
+#include "calvexcloudclient.h"
+#include "configbackup.h"
+#include "cxsettings.h"
+#include "devicepool.h"
+#include "gatewaything.h"
+#include "pluginloader.h"
+#include "qssemanager.h"
+
+#include <QBuffer>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSet>
+#include <QSettings>
+
+CxgatewRunner::CxgatewRunner(QObject *parent, const QString &programDir)
+    : QObject(parent), m_gateway(new GatewayThing(this)), m_loader(new PluginLoader(this, programDir)),
+      m_events(new QSSEManager(this))
+{
+    ThingState::registerMetaTypes();
+
+    connect(m_gateway, &QAbstractThing::stateChanged, this, &CxgatewRunner::thing_stateChaged);
+    connect(m_gateway, &GatewayThing::connectivityChanged, this, &CxgatewRunner::connectivityChanged);
+    connect(m_gateway, &QAbstractThing::serialChanged, this, &CxgatewRunner::thing_serialChanged);
+    connect(m_gateway, &GatewayThing::settingsChanged, this, [this] { emit finished(SetUpdate, QVariant()); });
+
+    const QSettings settings;
+    m_gateway->setReportInterval(settings.value(Key::CloudInterval, Default::CloudInterval).toInt());
+    m_gateway->setKeepAlive(settings.value(Key::CloudKeepAlive, Default::CloudKeepAlive).toInt());
+
+    connect(m_events, &QSSEManager::finished, this, &CxgatewRunner::reg_closed);
+    connect(m_events, &QSSEManager::dataReady, this, &CxgatewRunner::reg_dataRead);
+}
+
+CxgatewRunner::~CxgatewRunner()
+{
+    savePool();
+    m_gateway->disconnectFromCloud();
+    for (QAbstractThing *thing : qAsConst(m_things)) {
+        m_gateway->removeSibling(thing);
+        delete thing;
+    }
+    m_things.clear();
+    // Every thing is gone: the dependency libraries may shut down now.
+    m_loader->deinitLibraries();
+}
+
+QList<QAbstractThing *> CxgatewRunner::allThings() const
+{
+    QList<QAbstractThing *> all = m_things;
+    all.append(m_gateway);
+    return all;
+}
+
+void CxgatewRunner::savePool()
+{
+    DevicePool::save(allThings(), true);
+}
+
+// ---- plug-ins ----------------------------------------------------------------------------------
+
+void CxgatewRunner::loadPlugins()
+{
+    m_loader->load();
+    emit finished(Load, true);
+}
+
+void CxgatewRunner::listPlugins()
+{
+    QJsonObject list;
+    const auto &metadata = m_loader->metadata();
+    for (auto it = metadata.cbegin(); it != metadata.cend(); ++it)
+        list.insert(it.key(), it.value());
+    emit finished(Lsmod, list);
+}
+
+void CxgatewRunner::applyDeviceSettings()
+{
+    m_gateway->setReportInterval(QSettings().value(Key::CloudInterval, Default::CloudInterval).toInt());
+    const auto stored = PluginLoader::storedTypeSettings(m_loader->types().keys());
+    for (QAbstractThing *thing : qAsConst(m_things)) {
+        const auto it = stored.constFind(thing->type());
+        if (it != stored.constEnd())
+            thing->applyTypeSettings(it.value());
+    }
+}
+
+// ---- scanning and the live things --------------------------------------------------------------
+
+void CxgatewRunner::rescan()
+{
+    const QSettings settings;
+    const auto &types = m_loader->types();
+    for (auto it = types.cbegin(); it != types.cend(); ++it) {
+        const QString &type = it.key();
+        AbstractThingType *plugin = it.value();
+        if (!settings.value(QStringLiteral("Plugins/%1/%2").arg(type, QLatin1String(Key::PluginEnabled)),
+                            Default::PluginEnabled)
+                 .toBool())
+            continue;
+        const QHash<QString, QVariant> found = plugin->scan();
+        bool settingsLoaded = false;
+        QHash<QString, QVariant> typeSettings;
+        for (auto dev = found.cbegin(); dev != found.cend(); ++dev) {
+            const bool known = std::any_of(m_things.cbegin(), m_things.cend(), [&](const QAbstractThing *t) {
+                return plugin->equals(dev.key(), t);
+            });
+            if (known)
+                continue;
+            if (!settingsLoaded) {
+                typeSettings = PluginLoader::typeSettings(type, m_loader->metadata().value(type));
+                settingsLoaded = true;
+            }
+            QObject *ui = nullptr;
+            if (QAbstractThing *thing = plugin->create(dev.key(), dev.value(), typeSettings, &ui)) {
+                adopt(thing);
+                emit deviceCreated(ui);
+            }
+        }
+    }
+    restoreGatewayFromPool();
+    emit finished(Rescan, true);
+}
+
+void CxgatewRunner::adopt(QAbstractThing *thing)
+{
+    thing->setParent(this);
+    m_things.append(thing);
+    connect(thing, &QAbstractThing::mediumGone, this, &CxgatewRunner::thing_mediumGone);
+    connect(thing, &QAbstractThing::stateChanged, this, &CxgatewRunner::thing_stateChaged);
+    connect(thing, &QAbstractThing::serialChanged, this, &CxgatewRunner::thing_serialChanged);
+
+    const QJsonArray entries = DevicePool::read().value(QStringLiteral("devices")).toArray();
+    for (const QJsonValue &value : entries) {
+        const QJsonObject entry = value.toObject();
+        if (thing->matches(entry.value(QStringLiteral("type")).toString(),
+                           entry.value(QStringLiteral("version")).toString(),
+                           entry.value(QStringLiteral("serial")).toString())) {
+            thing->setRegid(entry.value(QStringLiteral("regid")).toString());
+            thing->setName(entry.value(QStringLiteral("alias")).toString());
+            break;
+        }
+    }
+    if (!m_gateway->regid().isEmpty() && !thing->regid().isEmpty())
+        m_gateway->addSibling(thing);
+}
+
+void CxgatewRunner::restoreGatewayFromPool()
+{
+    if (!m_gateway->regid().isEmpty())
+        return;
+    const QJsonArray entries = DevicePool::read().value(QStringLiteral("devices")).toArray();
+    for (const QJsonValue &value : entries) {
+        const QJsonObject entry = value.toObject();
+        if (entry.value(QStringLiteral("type")).toString() != m_gateway->type()
+            || entry.value(QStringLiteral("version")).toString() != m_gateway->version())
+            continue;
+        if (m_gateway->regid().isEmpty()) {
+            m_gateway->setRegid(entry.value(QStringLiteral("regid")).toString());
+            for (QAbstractThing *thing : qAsConst(m_things)) {
+                if (!thing->regid().isEmpty())
+                    m_gateway->addSibling(thing);
+            }
+        }
+        m_gateway->setName(entry.value(QStringLiteral("alias")).toString());
+        break;
+    }
+}
+
+void CxgatewRunner::thing_stateChaged(const QJsonObject &state)
+{
+    auto *thing = qobject_cast<QAbstractThing *>(sender());
+    if (!thing)
+        return;
+    ThingState record(thing, false);
+    record.state = state;
+    emit thingChanged(record);
+}
+
+void CxgatewRunner::thing_mediumGone()
+{
+    auto *thing = qobject_cast<QAbstractThing *>(sender());
+    if (!thing || !m_things.removeOne(thing))
+        return;
+    disconnect(thing, &QAbstractThing::mediumGone, this, &CxgatewRunner::thing_mediumGone);
+    disconnect(thing, &QAbstractThing::stateChanged, this, &CxgatewRunner::thing_stateChaged);
+    m_gateway->removeSibling(thing->cloudid());
+    emit thingChanged(ThingState::goneRecord(thing));
+    thing->deleteLater();
+}
+
+void CxgatewRunner::thing_serialChanged(const QString &old, const QString &current)
+{
+    auto *thing = qobject_cast<QAbstractThing *>(sender());
+    if (!thing || old == current)
+        return;
+    ThingState gone;
+    gone.shortid = QStringLiteral("%1_%2_%3").arg(thing->type(), thing->version(), old);
+    gone.regid = thing->regid();
+    gone.gone = true;
+    emit thingChanged(gone);
+    emit thingChanged(ThingState(thing, true));
+}
+
+void CxgatewRunner::listThings()
+{
+    ThingStateList list;
+    list.append(ThingState(m_gateway, true));
+    for (const QAbstractThing *thing : qAsConst(m_things))
+        list.append(ThingState(thing, true));
+    emit finished(Lsthings, QVariant::fromValue(list));
+}
+
+void CxgatewRunner::releaseThings()
+{
+    for (QAbstractThing *thing : qAsConst(m_things)) {
+        m_gateway->removeSibling(thing);
+        emit thingChanged(ThingState::goneRecord(thing));
+        delete thing;
+    }
+    m_things.clear();
+    emit finished(ThingsGone, true);
+}
+
+// ---- the device pool ---------------------------------------------------------------------------
+
+QAbstractThing *CxgatewRunner::findThing(const QString &sid) const
+{
+    if (m_gateway->matches(sid))
+        return m_gateway;
+    for (QAbstractThing *thing : m_things) {
+        if (thing->matches(sid))
+            return thing;
+    }
+    return nullptr;
+}
+
+void CxgatewRunner::renameThing(const QString &sid, const QString &alias)
+{
+    QAbstractThing *target = findThing(sid);
+    if (!target) {
+        emit finished(Error, tr("Cannot rename %1: no such thing").arg(sid));
+        emit finished(TRename, false);
+        return;
+    }
+    QSet<QString> taken;
+    for (const QAbstractThing *thing : allThings()) {
+        if (thing != target && !thing->name().isEmpty())
+            taken.insert(thing->name());
+    }
+    if (!alias.isEmpty() && taken.contains(alias)) {
+        emit finished(Error, tr("Cannot rename to %1 - duplicate alias").arg(alias));
+        emit thingChanged(ThingState(target, true));
+        emit finished(TRename, false);
+        return;
+    }
+    target->setName(alias);
+    savePool();
+    emit thingChanged(ThingState(target, true));
+    emit finished(TRename, true);
+}
+
+void CxgatewRunner::updatePool()
+{
+    const QJsonArray entries = DevicePool::read().value(QStringLiteral("devices")).toArray();
+    m_gateway->setName(QString());
+    for (QAbstractThing *thing : qAsConst(m_things))
+        thing->setName(QString());
+
+    for (const QJsonValue &value : entries) {
+        const QJsonObject entry = value.toObject();
+        const QString type = entry.value(QStringLiteral("type")).toString();
+        const QString version = entry.value(QStringLiteral("version")).toString();
+        const QString alias = entry.value(QStringLiteral("alias")).toString();
+        const QString regid = entry.value(QStringLiteral("regid")).toString();
+        if (type == m_gateway->type() && version == m_gateway->version()) {
+            m_gateway->setName(alias);
+            m_gateway->setRegid(regid);
+            continue;
+        }
+        const QString serial = entry.value(QStringLiteral("serial")).toString();
+        for (QAbstractThing *thing : qAsConst(m_things)) {
+            if (thing->matches(type, version, serial)) {
+                thing->setName(alias);
+                thing->setRegid(regid);
+                break;
+            }
+        }
+    }
+    emit thingChanged(ThingState(m_gateway, true));
+    for (const QAbstractThing *thing : qAsConst(m_things))
+        emit thingChanged(ThingState(thing, true));
+}
+
+void CxgatewRunner::resetDevPool()
+{
+    QSet<QString> registered;
+    const QJsonArray entries = DevicePool::read().value(QStringLiteral("devices")).toArray();
+    for (const QJsonValue &value : entries) {
+        const QJsonObject entry = value.toObject();
+        if (!entry.value(QStringLiteral("regid")).toString().isEmpty())
+            registered.insert(DevicePool::registeredKey(entry));
+    }
+    if (!m_gateway->regid().isEmpty() && !registered.contains(m_gateway->cloudid())) {
+        resetGateway();
+        return;
+    }
+    for (QAbstractThing *thing : qAsConst(m_things)) {
+        if (thing->regid().isEmpty() || registered.contains(thing->cloudid()))
+            continue;
+        m_gateway->removeSibling(thing->cloudid());
+        thing->setRegid(QString());
+        emit thingChanged(ThingState(thing, true));
+    }
+}
+
+// ---- registration and the cloud ----------------------------------------------------------------
+
+QJsonObject CxgatewRunner::errorResult(int code, const QString &text)
+{
+    return {{QStringLiteral("code"), code}, {QStringLiteral("error"), text}};
+}
+
+void CxgatewRunner::generateDoc()
+{
+    QStringList unnamed;
+    if (m_gateway->name().isEmpty())
+        unnamed.append(m_gateway->shortid());
+    for (const QAbstractThing *thing : qAsConst(m_things)) {
+        if (thing->name().isEmpty())
+            unnamed.append(thing->shortid());
+    }
+    if (!unnamed.isEmpty()) {
+        emit finished(AliasFill, unnamed);
+        return;
+    }
+    if (m_busy) {
+        emit finished(ProcReg, errorResult(409, QStringLiteral("Busy with another request")));
+        return;
+    }
+    const QString doc = m_gateway->registrationDoc(m_things);
+    if (doc.isEmpty()) {
+        emit finished(ProcReg, errorResult(400, QStringLiteral("No new devices to register")));
+        return;
+    }
+    m_busy = true;
+    const QString endpoint =
+        QSettings().value(Key::WebRegEndpoint, QLatin1String(Default::WebRegEndpoint)).toString();
+    if (!m_events->openStream(endpoint, {{QStringLiteral("doc"), doc}})) {
+        m_busy = false;
+        emit finished(ProcReg,
+                      errorResult(400, QStringLiteral("Cannot establish a connection to the registrar service")));
+    }
+}
+
+void CxgatewRunner::reg_dataRead(const QString &evt, const QString &msg, const QString &id)
+{
+    Q_UNUSED(id)
+    const QJsonDocument doc = QJsonDocument::fromJson(msg.toUtf8());
+    if (evt == QLatin1String("error")) {
+        m_busy = false;
+        emit finished(ProcReg, doc.object());
+        m_events->close();
+    } else if (evt == QLatin1String("code")) {
+        emit finished(RegCode, doc.object());
+    } else if (evt == QLatin1String("result")) {
+        m_busy = false;
+        QMetaObject::invokeMethod(m_events, &QSSEManager::close, Qt::QueuedConnection);
+        if (doc.isObject())
+            processResult(doc.object());
+    }
+}
+
+void CxgatewRunner::processResult(const QJsonObject &result)
+{
+    if (result.contains(QStringLiteral("error"))) {
+        emit finished(ProcReg, result);
+        return;
+    }
+    if (!m_gateway->processRegistration(result, m_things, true)) {
+        emit finished(ProcReg, errorResult(498, QStringLiteral("Reply processing error")));
+        return;
+    }
+    QJsonObject reported = result;
+    reported.remove(QStringLiteral("cred"));
+    emit finished(ProcReg, reported);
+    savePool();
+    emit thingChanged(ThingState(m_gateway, true));
+    for (const QAbstractThing *thing : qAsConst(m_things)) {
+        if (!thing->regid().isEmpty())
+            emit thingChanged(ThingState(thing, true));
+    }
+    if (!m_gateway->isConnected() && !m_gateway->regid().isEmpty())
+        m_gateway->connectToCloud(true);
+}
+
+void CxgatewRunner::reg_closed()
+{
+    if (m_busy)
+        emit finished(ProcReg,
+                      errorResult(500, QStringLiteral("Connection to the registrar service was closed unexpectedly.")));
+    m_busy = false;
+}
+
+void CxgatewRunner::registrationState()
+{
+    RegState state = NotRegistered;
+    if (!m_gateway->regid().isEmpty()) {
+        const bool all = std::all_of(m_things.cbegin(), m_things.cend(), [this](const QAbstractThing *t) {
+            return !t->regid().isEmpty() && m_gateway->hasSibling(t->cloudid());
+        });
+        state = all ? Complete : PartiallyRegistered;
+    }
+    emit finished(RegStatus, int(state));
+}
+
+void CxgatewRunner::cloudStatus()
+{
+    const CalvexCloudClient *client = m_gateway->client();
+    const bool registered = !m_gateway->serial().isEmpty() && !m_gateway->regid().isEmpty();
+    emit finished(CStatus, QJsonObject{{QStringLiteral("gw"), registered},
+                                       {QStringLiteral("key"), int(client->keyStatus())},
+                                       {QStringLiteral("cert"), int(client->certStatus())}});
+}
+
+void CxgatewRunner::connectToCloud(bool firstrun)
+{
+    if (!m_gateway->isConnected() && !m_gateway->regid().isEmpty())
+        m_gateway->connectToCloud(firstrun);
+    emit finished(CConnect, true);
+}
+
+void CxgatewRunner::resetGateway()
+{
+    m_gateway->disconnectFromCloud();
+    m_gateway->clearRegistration();
+    for (QAbstractThing *thing : qAsConst(m_things)) {
+        m_gateway->removeSibling(thing);
+        thing->setRegid(QString());
+    }
+    CXSettings().resetRegistration();
+    cloudStatus();
+    emit finished(DUnreg, true);
+}
+
+// ---- configuration backup ----------------------------------------------------------------------
+
+void CxgatewRunner::exportSettings(const QString &file)
+{
+    const QString error = ConfigBackup::write(file, m_gateway);
+    if (!error.isEmpty())
+        emit finished(Error, error);
+    emit finished(SExport, error.isEmpty());
+}
+
+void CxgatewRunner::importSettings(const QString &file)
+{
+    QList<ConfigBackup::Section> sections;
+    QString error = ConfigBackup::read(file, &sections);
+    // Every section was checked before this point; applying one can still fail on the disk.
+    for (const ConfigBackup::Section &section : qAsConst(sections)) {
+        if (!error.isEmpty())
+            break;
+        switch (section.tag) {
+        case ConfigBackup::SettingsTag: {
+            emit thingChanged(ThingState(m_gateway, false));
+            QBuffer buffer;
+            buffer.setData(section.data);
+            buffer.open(QIODevice::ReadOnly);
+            if (!CXSettings().restore(&buffer, section.data.size()))
+                error = tr("Cannot restore settings from %1 - invalid data").arg(QFileInfo(file).fileName());
+            break;
+        }
+        case ConfigBackup::CertificateTag:
+        case ConfigBackup::KeyTag: {
+            const bool isCert = section.tag == ConfigBackup::CertificateTag;
+            if (!m_gateway->setCredentials(isCert ? section.data : QByteArray(), isCert ? QByteArray() : section.data))
+                error = tr("Cannot restore credentials from %1 - invalid data").arg(QFileInfo(file).fileName());
+            break;
+        }
+        }
+    }
+    if (!error.isEmpty()) {
+        emit finished(Error, error);
+        emit finished(SImport, false);
+        return;
+    }
+    updatePool();
+    emit finished(SImport, true);
+}

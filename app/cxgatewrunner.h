@@ -1,0 +1,102 @@
+#pragma once
+
+#include "thingstate.h"
+
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+#include <QVariant>
+
+class AbstractThingType;
+class GatewayThing;
+class PluginLoader;
+class QAbstractThing;
+class QSSEManager;
+
+// The worker that does the gateway's real work off the user-interface thread. It lives on its own
+// thread; every request is a queued slot invocation answered by exactly one finished(op, result)
+// (an Error result, when there is one, comes first), plus unsolicited thingChanged,
+// connectivityChanged and deviceCreated signals.
+class CxgatewRunner : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum Operation {
+        Load = 0,
+        Rescan,
+        RegCode,
+        ProcReg,
+        Lsmod,
+        Lsthings,
+        CConnect,
+        TRename,
+        CStatus,
+        DUnreg,
+        AliasFill,
+        Error,
+        SExport,
+        SImport,
+        SetUpdate,
+        ThingsGone,
+        RegStatus,
+    };
+    Q_ENUM(Operation)
+
+    enum RegState { NotRegistered = 0, PartiallyRegistered, Complete };
+    Q_ENUM(RegState)
+
+    // programDir overrides where the plug-ins and libraries are looked for (tests, tools);
+    // empty means the running program's own directory.
+    explicit CxgatewRunner(QObject *parent = nullptr, const QString &programDir = QString());
+    ~CxgatewRunner() override;
+
+    GatewayThing *gateway() const { return m_gateway; }
+    const QList<QAbstractThing *> &things() const { return m_things; }
+
+public slots:
+    void loadPlugins();
+    void rescan();
+    void updatePool();
+    void applyDeviceSettings();
+    void generateDoc();
+    void listPlugins();
+    void listThings();
+    void connectToCloud(bool firstrun = false);
+    void renameThing(const QString &sid, const QString &alias);
+    void cloudStatus();
+    void resetGateway();
+    void resetDevPool();
+    void releaseThings();
+    void registrationState();
+    void exportSettings(const QString &file);
+    void importSettings(const QString &file);
+
+signals:
+    void finished(int op, const QVariant &result);
+    void thingChanged(const ThingState &thing);
+    void connectivityChanged(bool on);
+    void deviceCreated(QObject *thui);
+
+private slots:
+    void thing_stateChaged(const QJsonObject &state);
+    void thing_mediumGone();
+    void reg_closed();
+    void reg_dataRead(const QString &evt, const QString &msg, const QString &id);
+    void thing_serialChanged(const QString &old, const QString &current);
+
+private:
+    void adopt(QAbstractThing *thing);
+    void restoreGatewayFromPool();
+    void savePool();
+    QList<QAbstractThing *> allThings() const;
+    QAbstractThing *findThing(const QString &sid) const;
+    void processResult(const QJsonObject &result);
+    static QJsonObject errorResult(int code, const QString &text);
+
+    GatewayThing *m_gateway = nullptr;
+    QList<QAbstractThing *> m_things;
+    PluginLoader *m_loader = nullptr;
+    QSSEManager *m_events = nullptr;
+    bool m_busy = false;
+};

@@ -1,0 +1,246 @@
+#include "appidentity.h"
+#include "calvexcloudclient.h"
+#include "fakething.h"
+#include "gatewaything.h"
+#include "registrationcodec.h"
+#include "settingskeys.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTest>
+
+class TestGatewayThing : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { setApplicationIdentity(); }
+    void init() { QSettings().clear(); }
+
+    void identity()
+    {
+        GatewayThing gateway;
+        QCOMPARE(gateway.shortid(), QStringLiteral("gateway_200_?"));
+        QSettings().setValue(Key::CloudSerial, "5521");
+        gateway.setRegid("9");
+        QCOMPARE(gateway.cloudid(), QStringLiteral("gateway_200_5521_9"));
+        QCOMPARE(gateway.thingClass(), QAbstractThing::Gateway);
+        QVERIFY(!gateway.setState({{"x", 1}}));
+        QCOMPARE(gateway.state(), QJsonObject({{"count", 0}}));
+    }
+
+    void reportIntervalAndKeepAlive()
+    {
+        GatewayThing gateway;
+        QCOMPARE(gateway.brokerKeepAlive(), 240);
+        gateway.setReportInterval(30);
+        QCOMPARE(gateway.reportInterval(), 60);
+        gateway.setReportInterval(301); // 0.8 * 301 = 240.8 rounds to 241
+        gateway.setKeepAlive(300);
+        QCOMPARE(gateway.brokerKeepAlive(), 241);
+        gateway.setKeepAlive(100);
+        QCOMPARE(gateway.brokerKeepAlive(), 100);
+        QVERIFY(gateway.setProperty("reportInterval", 7200));
+        QCOMPARE(gateway.reportInterval(), 7200);
+    }
+
+    void connectRefusedWithoutIdentity()
+    {
+        GatewayThing gateway;
+        QVERIFY(!gateway.connectToCloud(true)); // no registration id
+        gateway.setRegid("9");
+        // Registered but no credentials: the client refuses and says why.
+        QVERIFY(!gateway.connectToCloud(false));
+        QCOMPARE(gateway.client()->lastError(), QStringLiteral("Key is missing / invalid"));
+        QVERIFY(!gateway.isConnected());
+    }
+
+    void siblings()
+    {
+        GatewayThing gateway;
+        auto *sensor = new FakeThing("thx9", "A1B2");
+        sensor->setRegid("7");
+        QSignalSpy gatewayState(&gateway, &QAbstractThing::stateChanged);
+
+        QVERIFY(gateway.addSibling(sensor));
+        QCOMPARE(sensor->parent(), &gateway);
+        QVERIFY(!gateway.addSibling(sensor));
+        QCOMPARE(gatewayState.count(), 1);
+        QCOMPARE(gatewayState.at(0).at(0).toJsonObject(), QJsonObject({{"count", 1}}));
+        QVERIFY(gateway.hasSibling("thx9_100_A1B2_7"));
+
+        // Another object under the same cloud id is not the sibling.
+        FakeThing impostor("thx9", "A1B2");
+        impostor.setRegid("7");
+        QVERIFY(!gateway.removeSibling(&impostor));
+        QVERIFY(gateway.hasSibling("thx9_100_A1B2_7"));
+
+        QPointer<FakeThing> watch(sensor);
+        QVERIFY(gateway.removeSibling(sensor));
+        QVERIFY(!gateway.removeSibling("thx9_100_A1B2_7"));
+        QCOMPARE(gatewayState.count(), 2);
+        QCOMPARE(gatewayState.at(1).at(0).toJsonObject(), QJsonObject({{"count", 0}}));
+        // The gateway was its parent: it goes on the next turn of the event loop.
+        QTRY_VERIFY(watch.isNull());
+
+        // A thing with a parent of its own keeps it and survives its removal.
+        QObject owner;
+        auto *owned = new FakeThing("watchdog", "W1", &owner);
+        owned->setRegid("8");
+        QVERIFY(gateway.addSibling(owned));
+        QCOMPARE(owned->parent(), &owner);
+        QVERIFY(gateway.removeSibling(owned->cloudid()));
+        QCoreApplication::processEvents();
+        QCOMPARE(owner.children().size(), 1);
+    }
+
+    void updatesAreRoutedToSiblings()
+    {
+        GatewayThing gateway;
+        auto *watchdog = new FakeThing("watchdog", "W1");
+        watchdog->setRegid("8");
+        gateway.addSibling(watchdog);
+
+        QMetaObject::invokeMethod(&gateway, "mqtt_messageReceived", Q_ARG(QString, "watchdog_100_W1_8"),
+                                  Q_ARG(QByteArray, "{\"rst\":1}"));
+        QCOMPARE(watchdog->updates, QList<QJsonObject>{QJsonObject({{"rst", 1}})});
+        // Not JSON, an unknown id, or an array: dropped, or an empty update.
+        QMetaObject::invokeMethod(&gateway, "mqtt_messageReceived", Q_ARG(QString, "watchdog_100_W1_8"),
+                                  Q_ARG(QByteArray, "{rst"));
+        QMetaObject::invokeMethod(&gateway, "mqtt_messageReceived", Q_ARG(QString, "watchdog_100_W2_8"),
+                                  Q_ARG(QByteArray, "{}"));
+        QCOMPARE(watchdog->updates.size(), 1);
+        QMetaObject::invokeMethod(&gateway, "mqtt_messageReceived", Q_ARG(QString, "watchdog_100_W1_8"),
+                                  Q_ARG(QByteArray, "[1,2]"));
+        QCOMPARE(watchdog->updates.size(), 2);
+        QCOMPARE(watchdog->updates.last(), QJsonObject());
+
+        QMetaObject::invokeMethod(&gateway, "mqtt_messagePublished", Q_ARG(QString, "watchdog_100_W1_8"));
+        QMetaObject::invokeMethod(&gateway, "mqtt_messagePublished", Q_ARG(QString, gateway.cloudid()));
+        QCOMPARE(watchdog->published, 1);
+    }
+
+    void registrationDocument_data()
+    {
+        QTest::addColumn<bool>("registered");
+        QTest::addColumn<QJsonObject>("expected");
+        QTest::newRow("new gateway")
+            << false
+            << QJsonObject{{"gw", "gateway_200_?"},
+                           {"alias", "Office"},
+                           {"sib", QJsonArray{QJsonArray{"thx9_100_A1B2", "Boiler"}, QJsonArray{"watchdog_100_?", ""}}}};
+        QTest::newRow("registered gateway")
+            << true
+            << QJsonObject{{"app", "gateway_200_5521_9"},
+                           {"sib", QJsonArray{QJsonArray{"thx9_100_A1B2", "Boiler"}, QJsonArray{"watchdog_100_?", ""}}}};
+    }
+    void registrationDocument()
+    {
+        QFETCH(bool, registered);
+        QFETCH(QJsonObject, expected);
+        QSettings().setValue(Key::CloudSerial, "5521");
+        GatewayThing gateway;
+        gateway.setName("Office");
+        if (registered)
+            gateway.setRegid("9");
+        FakeThing sensor("thx9", "A1B2"), anonymous("watchdog", ""), known("thx9", "C3");
+        sensor.setName("Boiler");
+        known.setRegid("4");
+
+        const QString doc = gateway.registrationDoc({&sensor, &known, &anonymous});
+        QVERIFY(!doc.isEmpty());
+        QVERIFY(!doc.contains('+') && !doc.contains('/'));
+        QCOMPARE(doc.size() % 4, 0); // padded
+        QCOMPARE(RegistrationCodec::decode(doc), expected);
+
+        // A plain zlib stream: header byte 0x78, no length prefix.
+        const QByteArray raw = QByteArray::fromBase64(doc.toLatin1(), QByteArray::Base64UrlEncoding);
+        QCOMPARE(quint8(raw.at(0)), quint8(0x78));
+        QCOMPARE(QJsonDocument::fromJson(qUncompress(QByteArray("\0\0\x10\0", 4) + raw)).object(), expected);
+    }
+
+    void registeredGatewayWithNothingNew()
+    {
+        GatewayThing gateway;
+        gateway.setRegid("9");
+        FakeThing known("thx9", "C3");
+        known.setRegid("4");
+        QVERIFY(gateway.registrationDoc({&known}).isNull());
+        QVERIFY(gateway.registrationDoc({}).isNull());
+        gateway.setRegid(QString());
+        QCOMPARE(RegistrationCodec::decode(gateway.registrationDoc({})).value("sib").toArray(), QJsonArray());
+    }
+
+    void codecRefusesGarbage()
+    {
+        QCOMPARE(RegistrationCodec::decode("not base64 !!"), QJsonObject());
+        QCOMPARE(RegistrationCodec::decode(QString::fromLatin1(QByteArray("hello world").toBase64())), QJsonObject());
+        QCOMPARE(RegistrationCodec::decode(QString()), QJsonObject());
+        // A stream that inflates beyond the limit is refused, not inflated.
+        const QByteArray bomb = qCompress(QByteArray(8 << 20, ' ') + "{}").mid(4);
+        QCOMPARE(RegistrationCodec::decode(QString::fromLatin1(bomb.toBase64(QByteArray::Base64UrlEncoding))),
+                 QJsonObject());
+    }
+
+    void brokerSettingsFromTheResult()
+    {
+        GatewayThing gateway;
+        QSignalSpy changed(&gateway, &GatewayThing::settingsChanged);
+        QVERIFY(gateway.processRegistration({{"server", "mqtt.example"}, {"port", 8884}}, {}, false));
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(QSettings().value(Key::CloudHost).toString(), QStringLiteral("mqtt.example"));
+        QCOMPARE(QSettings().value(Key::CloudPort).toInt(), 8884);
+
+        // The same host, ports out of range, wrong types: nothing changes.
+        for (const QJsonValue &port : {QJsonValue(0), QJsonValue(70000), QJsonValue("8885"), QJsonValue(-1)})
+            QVERIFY(gateway.processRegistration({{"server", "mqtt.example"}, {"port", port}}, {}, false));
+        QVERIFY(gateway.processRegistration({{"server", ""}}, {}, false));
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(QSettings().value(Key::CloudPort).toInt(), 8884);
+    }
+
+    void fleetMatching()
+    {
+        GatewayThing gateway;
+        gateway.setRegid("9");
+        FakeThing sensor("thx9", "A1B2"), other("thx9", "A1B22"), watchdog("watchdog", "W1");
+        sensor.setName("Boiler");
+        const QJsonObject reply{{"fleet", QJsonArray{QJsonObject{{"id", "thx9_100_A1B2_17"}, {"alias", "Cellar"}},
+                                                     QJsonObject{{"id", "watchdog_100_W1_18"}, {"alias", ""}},
+                                                     QJsonObject{{"id", "ghost_100_X_19"}, {"alias", "Nobody"}}}}};
+        QVERIFY(gateway.processRegistration(reply, {&sensor, &other, &watchdog}, true));
+        QCOMPARE(sensor.regid(), QStringLiteral("17"));
+        QCOMPARE(sensor.name(), QStringLiteral("Cellar"));
+        QCOMPARE(other.regid(), QString()); // the prefix matched the first thing of the list only
+        QCOMPARE(watchdog.regid(), QStringLiteral("18"));
+        QCOMPARE(watchdog.name(), QString());
+        QVERIFY(gateway.hasSibling("thx9_100_A1B2_17"));
+        QVERIFY(gateway.hasSibling("watchdog_100_W1_18"));
+        QCOMPARE(gateway.siblingCount(), 2);
+        gateway.removeSibling(&sensor);
+        gateway.removeSibling(&watchdog);
+    }
+
+    void malformedGatewayResults()
+    {
+        GatewayThing gateway;
+        QSignalSpy serial(&gateway, &QAbstractThing::serialChanged);
+        // Three parts, five parts, credentials that do not parse: refused, and the gateway stays
+        // unregistered with no serial and no credential files.
+        const QJsonObject cred{{"priv", "garbage"}, {"file", "garbage"}};
+        for (const char *id : {"a_b_c", "gateway_200_1_2_3", "", "gateway_200_5521_9"})
+            QVERIFY(!gateway.processRegistration({{"id", id}, {"cred", cred}}, {}, false));
+        QVERIFY(!gateway.processRegistration({{"id", 42}, {"cred", cred}}, {}, false));
+        QVERIFY(!gateway.processRegistration({{"id", "gateway_200_5521_9"}, {"cred", "text"}}, {}, false));
+        QCOMPARE(gateway.regid(), QString());
+        QCOMPARE(QSettings().value(Key::CloudSerial).toString(), QString());
+        QCOMPARE(serial.count(), 0);
+        QCOMPARE(gateway.client()->keyStatus(), CalvexCloudClient::FileMissing);
+        QCOMPARE(gateway.client()->certStatus(), CalvexCloudClient::FileMissing);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestGatewayThing)
+#include "test_gatewaything.moc"
