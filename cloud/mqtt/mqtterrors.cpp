@@ -89,7 +89,10 @@ QMqttConnection::ClientError connectionError(int mosqRc, int savedErrno, const T
 
 QString describeMosquittoResult(int mosqRc, int savedErrno)
 {
-    QString text = QStringLiteral("%1 (%2)").arg(QString::fromLatin1(mosquitto_strerror(mosqRc))).arg(mosqRc);
+    // For MOSQ_ERR_ERRNO libmosquitto's text is that of the current errno, not of the saved one.
+    const QString what = mosqRc == MOSQ_ERR_ERRNO ? QStringLiteral("system error")
+                                                  : QString::fromLatin1(mosquitto_strerror(mosqRc));
+    QString text = QStringLiteral("%1 (%2)").arg(what).arg(mosqRc);
     if (mosqRc == MOSQ_ERR_EAI)
         text += QStringLiteral(", %1").arg(QString::fromLatin1(gai_strerror(savedErrno)));
     else if (savedErrno)

@@ -38,7 +38,7 @@ MqttMessage message(const QString &topic, const QByteArray &payload)
 }
 
 // CPU time (user + system) of this process so far, in seconds.
-[[maybe_unused]] double cpuSeconds()
+double cpuSeconds()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -46,7 +46,7 @@ MqttMessage message(const QString &topic, const QByteArray &payload)
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-[[maybe_unused]] QList<int> errorCodes(const QSignalSpy &spy)
+QList<int> errorCodes(const QSignalSpy &spy)
 {
     QList<int> codes;
     for (const QList<QVariant> &args : spy)
@@ -128,6 +128,360 @@ private slots:
         QTest::qWait(200);
         QCOMPARE(received.count(), 1);
         QVERIFY(errors.isEmpty());
+    }
+
+    void reconnectsAfterBrokerCrash()
+    {
+        MosquittoBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.errorString()));
+        auto c = makeConnection(broker.port());
+        QSignalSpy connected(c.get(), &QMqttConnection::connected);
+        QSignalSpy disconnected(c.get(), &QMqttConnection::disconnected);
+        QSignalSpy errors(c.get(), &QMqttConnection::error);
+        c->connectToHost();
+        QVERIFY(connected.wait(5000));
+
+        broker.kill();
+        QVERIFY(disconnected.wait(3000));
+        QCOMPARE(disconnected.count(), 1);
+        QVERIFY(!c->isConnectedToHost());
+        QVERIFY(errorCodes(errors).contains(QMqttConnection::SocketRemoteHostClosedError));
+        // While the broker is away the retries fail without ever claiming a connection.
+        QTRY_VERIFY_WITH_TIMEOUT(errors.count() >= 2, 3000);
+        QCOMPARE(connected.count(), 1);
+
+        QVERIFY2(broker.restart(), qPrintable(broker.errorString()));
+        QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 2, 5000);
+        QVERIFY(c->isConnectedToHost());
+        QCOMPARE(disconnected.count(), 1);
+
+        // the new connection is fully usable
+        QSignalSpy published(c.get(), &QMqttConnection::published);
+        QVERIFY(c->publish(message(QStringLiteral("things/a/state"), "{}")) != 0);
+        QVERIFY(published.wait(3000));
+    }
+
+    void brokerRefusals_data()
+    {
+        QTest::addColumn<int>("returnCode");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("unacceptable protocol") << 1 << int(QMqttConnection::MqttUnacceptableProtocolVersionError);
+        QTest::newRow("identifier rejected") << 2 << int(QMqttConnection::MqttIdentifierRejectedError);
+        QTest::newRow("server unavailable") << 3 << int(QMqttConnection::MqttServerUnavailableError);
+        QTest::newRow("bad user name or password") << 4 << int(QMqttConnection::MqttBadUserNameOrPasswordError);
+        QTest::newRow("not authorized") << 5 << int(QMqttConnection::MqttNotAuthorizedError);
+    }
+
+    void brokerRefusals()
+    {
+        QFETCH(int, returnCode);
+        QFETCH(int, expected);
+        QCOMPARE(expected, 65535 + returnCode);
+        FakeMqttBroker fake;
+        fake.setReturnCode(returnCode);
+        QVERIFY(fake.start());
+        auto c = makeConnection(fake.port());
+        QSignalSpy connected(c.get(), &QMqttConnection::connected);
+        QSignalSpy disconnected(c.get(), &QMqttConnection::disconnected);
+        QSignalSpy errors(c.get(), &QMqttConnection::error);
+        c->connectToHost();
+        QVERIFY(errors.wait(5000));
+        QCOMPARE(errorCodes(errors), QList<int>{expected});
+        QCOMPARE(fake.connectPackets(), 1);
+        QVERIFY(!c->isConnectedToHost());
+        // a refusal is reported once (not again as a lost connection) and the retry follows
+        QTRY_COMPARE_WITH_TIMEOUT(fake.connectPackets(), 2, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(errors.count(), 2, 1000);
+        QCOMPARE(errorCodes(errors), (QList<int>{expected, expected}));
+        QVERIFY(connected.isEmpty());
+        QVERIFY(disconnected.isEmpty());
+    }
+
+    void realBrokerRefusesUnknownUser()
+    {
+        MosquittoBroker::Options options;
+        options.requirePassword = true;
+        MosquittoBroker broker(options);
+        QVERIFY2(broker.start(), qPrintable(broker.errorString()));
+        auto c = makeConnection(broker.port());
+        c->setAutoReconnect(false);
+        QSignalSpy connected(c.get(), &QMqttConnection::connected);
+        QSignalSpy errors(c.get(), &QMqttConnection::error);
+        c->connectToHost();
+        QVERIFY2(errors.wait(5000), qPrintable(broker.log()));
+        QCOMPARE(errorCodes(errors), QList<int>{QMqttConnection::MqttNotAuthorizedError});
+        QTest::qWait(RetryMs + 300); // no retry without automatic reconnection
+        QCOMPARE(errors.count(), 1);
+        QVERIFY(connected.isEmpty());
+        QCOMPARE(c->socketState(), QAbstractSocket::UnconnectedState);
+    }
+
+    void tlsRejections_data()
+    {
+        QTest::addColumn<int>("server");
+        QTest::addColumn<QString>("clientName");
+        QTest::newRow("broker from another CA") << int(TestPki::OtherCa) << QStringLiteral("gw-test");
+        QTest::newRow("broker with a wrong name") << int(TestPki::WrongHost) << QStringLiteral("gw-test");
+        QTest::newRow("no client certificate") << int(TestPki::Localhost) << QString();
+    }
+
+    void tlsRejections()
+    {
+        QFETCH(int, server);
+        QFETCH(QString, clientName);
+        MosquittoBroker::Options options;
+        options.certificate = TestPki::Server(server);
+        MosquittoBroker broker(options);
+        QVERIFY2(broker.start(), qPrintable(broker.errorString()));
+        auto c = makeConnection(broker.port(), clientName);
+        QSignalSpy connected(c.get(), &QMqttConnection::connected);
+        QSignalSpy errors(c.get(), &QMqttConnection::error);
+        c->connectToHost();
+        QVERIFY2(errors.wait(5000), qPrintable(broker.log()));
+        QCOMPARE(errorCodes(errors), QList<int>{QMqttConnection::SocketSslHandshakeFailedError});
+        // every retry is refused the same way; none gets through
+        QTRY_VERIFY_WITH_TIMEOUT(errors.count() >= 2, 3000);
+        for (int code : errorCodes(errors))
+            QCOMPARE(code, int(QMqttConnection::SocketSslHandshakeFailedError));
+        QVERIFY(connected.isEmpty());
+        QVERIFY(!c->isConnectedToHost());
+    }
+
+    void unusableTlsConfiguration_data()
+    {
+        QTest::addColumn<QSslConfiguration>("tls");
+        TestPki &pki = TestPki::instance();
+        QSslConfiguration noTrust = pki.clientConfiguration(QStringLiteral("gw-test"));
+        noTrust.setCaCertificates({});
+        QTest::newRow("no trusted CA") << noTrust;
+        QSslConfiguration mismatch = pki.clientConfiguration(QStringLiteral("gw-test"));
+        mismatch.setPrivateKey(pki.client(QStringLiteral("someone-else")).key);
+        QTest::newRow("key of another certificate") << mismatch;
+        QSslConfiguration noKey = pki.clientConfiguration(QStringLiteral("gw-test"));
+        noKey.setPrivateKey(QSslKey());
+        QTest::newRow("certificate without key") << noKey;
+    }
+
+    void unusableTlsConfiguration()
+    {
+        QFETCH(QSslConfiguration, tls);
+        FakeMqttBroker fake;
+        QVERIFY(fake.start());
+        QMqttConnection c(QStringLiteral("localhost"), fake.port(), tls, false);
+        c.setClientId(QStringLiteral("gw-test"));
+        QSignalSpy errors(&c, &QMqttConnection::error);
+        c.connectToHost();
+        QVERIFY(errors.isEmpty());
+        QVERIFY(errors.wait(3000));
+        QCOMPARE(errorCodes(errors), QList<int>{QMqttConnection::SocketSslInvalidUserDataError});
+        QCOMPARE(fake.connectionCount(), 0);
+        QCOMPARE(c.socketState(), QAbstractSocket::UnconnectedState);
+    }
+
+    void addressLiteralIsVerifiedAsAddress()
+    {
+        MosquittoBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.errorString()));
+        auto c = makeConnection(broker.port(), QStringLiteral("gw-test"), QStringLiteral("127.0.0.1"));
+        QSignalSpy connected(c.get(), &QMqttConnection::connected);
+        c->connectToHost();
+        QVERIFY2(connected.wait(5000), qPrintable(broker.log()));
+    }
+
+    void refusedPortIsRetried()
+    {
+        quint16 port;
+        {
+            FakeMqttBroker closed;
+            QVERIFY(closed.start());
+            port = closed.port();
+        }
+        auto c = makeConnection(port);
+        QSignalSpy errors(c.get(), &QMqttConnection::error);
+        const double cpuBefore = cpuSeconds();
+        c->connectToHost();
+        QVERIFY(errors.wait(3000));
+        QCOMPARE(errorCodes(errors).first(), int(QMqttConnection::SocketConnectionRefusedError));
+        QCOMPARE(c->socketState(), QAbstractSocket::UnconnectedState); // waiting for the retry
+        QTRY_COMPARE_WITH_TIMEOUT(errors.count(), 2, 3000);
+        QVERIFY2(cpuSeconds() - cpuBefore < 0.3, "retrying a refused port must not spin");
+    }
+
+    // A broker that never answers (or answers nonsense) must cost next to nothing while we wait.
+    void silentBrokerCostsNoCpu_data()
+    {
+        QTest::addColumn<int>("behaviour");
+        QTest::newRow("unreachable") << -1;
+        QTest::newRow("TCP accepted, silence") << int(FakeMqttBroker::SilentTcp);
+        QTest::newRow("TCP closed at once") << int(FakeMqttBroker::CloseAtOnce);
+        QTest::newRow("CONNECT never answered") << int(FakeMqttBroker::IgnoreConnect);
+    }
+
+    void silentBrokerCostsNoCpu()
+    {
+        QFETCH(int, behaviour);
+        BlackHole hole;
+        FakeMqttBroker fake;
+        quint16 port;
+        if (behaviour < 0) {
+            QVERIFY(hole.isValid());
+            port = hole.port();
+        } else {
+            fake.setBehaviour(FakeMqttBroker::Behaviour(behaviour));
+            QVERIFY(fake.start());
+            port = fake.port();
+        }
+        auto c = makeConnection(port);
+        c->setKeepAlive(5);
+        QSignalSpy connected(c.get(), &QMqttConnection::connected);
+        QSignalSpy errors(c.get(), &QMqttConnection::error);
+        const double cpuBefore = cpuSeconds();
+        c->connectToHost();
+        QTest::qWait(3000);
+        const double used = cpuSeconds() - cpuBefore;
+        QVERIFY2(used < 0.3, qPrintable(QStringLiteral("%1 s of CPU in 3 s").arg(used)));
+        QVERIFY(connected.isEmpty());
+        if (behaviour == FakeMqttBroker::CloseAtOnce) {
+            QVERIFY(errors.count() >= 2); // each attempt fails at once and is retried
+            QCOMPARE(errorCodes(errors).first(), int(QMqttConnection::SocketSslHandshakeFailedError));
+        } else if (behaviour < 0 || behaviour == FakeMqttBroker::IgnoreConnect) {
+            // no answer within the keep-alive period counts as a timeout
+            QCOMPARE(c->socketState(), QAbstractSocket::ConnectingState);
+            QVERIFY(errors.wait(4000));
+            QCOMPARE(errorCodes(errors).first(), int(QMqttConnection::SocketTimeoutError));
+        }
+    }
+
+    void disconnectAndAbortWhileConnected()
+    {
+        MosquittoBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.errorString()));
+        auto c = makeConnection(broker.port());
+        QSignalSpy connected(c.get(), &QMqttConnection::connected);
+        QSignalSpy disconnected(c.get(), &QMqttConnection::disconnected);
+        QSignalSpy errors(c.get(), &QMqttConnection::error);
+
+        c->connectToHost();
+        QVERIFY(connected.wait(5000));
+        c->disconnectFromHost();
+        QTRY_COMPARE_WITH_TIMEOUT(c->socketState(), QAbstractSocket::UnconnectedState, 1000);
+        QCOMPARE(disconnected.count(), 1);
+        QVERIFY(!c->isConnectedToHost());
+        // an orderly goodbye: the broker saw DISCONNECT, not a dropped socket
+        QTRY_VERIFY_WITH_TIMEOUT(broker.log().contains(QLatin1String("Client gw-test disconnected.")), 2000);
+
+        c->connectToHost();
+        QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 2, 5000);
+        c->abort();
+        QCOMPARE(c->socketState(), QAbstractSocket::UnconnectedState);
+        QCOMPARE(disconnected.count(), 2);
+        QTRY_VERIFY_WITH_TIMEOUT(broker.log().contains(QLatin1String("Client gw-test closed its connection.")), 2000);
+
+        // neither is followed by a reconnection, nor reported as an error
+        QTest::qWait(RetryMs + 500);
+        QCOMPARE(connected.count(), 2);
+        QCOMPARE(disconnected.count(), 2);
+        QVERIFY(errors.isEmpty());
+        QCOMPARE(c->publish(message(QStringLiteral("things/a/state"), "{}")), quint16(0));
+        QCOMPARE(c->subscribe(QStringLiteral("things/a/update")), quint16(0));
+    }
+
+    void stopWhileConnecting_data()
+    {
+        QTest::addColumn<bool>("useAbort");
+        QTest::newRow("abort") << true;
+        QTest::newRow("disconnectFromHost") << false;
+    }
+
+    void stopWhileConnecting()
+    {
+        QFETCH(bool, useAbort);
+        BlackHole hole;
+        QVERIFY(hole.isValid());
+        auto c = makeConnection(hole.port());
+        QSignalSpy connected(c.get(), &QMqttConnection::connected);
+        QSignalSpy disconnected(c.get(), &QMqttConnection::disconnected);
+        QSignalSpy errors(c.get(), &QMqttConnection::error);
+
+        // during the name lookup
+        c->connectToHost();
+        QCOMPARE(c->socketState(), QAbstractSocket::HostLookupState);
+        useAbort ? c->abort() : c->disconnectFromHost();
+        QCOMPARE(c->socketState(), QAbstractSocket::UnconnectedState);
+
+        // during the TCP connect
+        c->connectToHost();
+        QTRY_COMPARE_WITH_TIMEOUT(c->socketState(), QAbstractSocket::ConnectingState, 2000);
+        useAbort ? c->abort() : c->disconnectFromHost();
+        QCOMPARE(c->socketState(), QAbstractSocket::UnconnectedState);
+
+        QTest::qWait(RetryMs + 500);
+        QCOMPARE(c->socketState(), QAbstractSocket::UnconnectedState);
+        QVERIFY(connected.isEmpty());
+        QVERIFY(disconnected.isEmpty()); // nothing was established
+        QVERIFY(errors.isEmpty());
+    }
+
+    void eventsOfAnAbandonedConnectionAreDropped()
+    {
+        MosquittoBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.errorString()));
+        auto c = makeConnection(broker.port());
+        QSignalSpy connected(c.get(), &QMqttConnection::connected);
+        QSignalSpy published(c.get(), &QMqttConnection::published);
+        QSignalSpy subscribed(c.get(), &QMqttConnection::subscribed);
+        QSignalSpy disconnected(c.get(), &QMqttConnection::disconnected);
+        c->connectToHost();
+        QVERIFY(connected.wait(5000));
+
+        QVERIFY(c->publish(message(QStringLiteral("things/a/state"), "{}")) != 0);
+        QVERIFY(c->subscribe(QStringLiteral("things/a/update")) != 0);
+        c->abort();
+        c->connectToHost();
+        QVERIFY(connected.wait(5000));
+        QTest::qWait(200);
+        QVERIFY(published.isEmpty());
+        QVERIFY(subscribed.isEmpty());
+        QCOMPARE(disconnected.count(), 1);
+        QVERIFY(c->isConnectedToHost());
+    }
+
+    void destructionNeverBlocks_data()
+    {
+        QTest::addColumn<int>("stage");
+        QTest::newRow("looking up") << int(QAbstractSocket::HostLookupState);
+        QTest::newRow("connecting") << int(QAbstractSocket::ConnectingState);
+        QTest::newRow("handshaking") << -1;
+        QTest::newRow("connected") << int(QAbstractSocket::ConnectedState);
+    }
+
+    void destructionNeverBlocks()
+    {
+        QFETCH(int, stage);
+        BlackHole hole;
+        FakeMqttBroker fake;
+        fake.setBehaviour(FakeMqttBroker::SilentTcp);
+        MosquittoBroker broker;
+        quint16 port = hole.port();
+        if (stage == -1) {
+            QVERIFY(fake.start());
+            port = fake.port();
+        } else if (stage == QAbstractSocket::ConnectedState) {
+            QVERIFY2(broker.start(), qPrintable(broker.errorString()));
+            port = broker.port();
+        }
+        auto c = makeConnection(port);
+        c->connectToHost();
+        if (stage == -1)
+            QTRY_COMPARE_WITH_TIMEOUT(fake.connectionCount(), 1, 2000);
+        else
+            QTRY_COMPARE_WITH_TIMEOUT(int(c->socketState()), stage, 5000);
+        QVERIFY(c->publish(message(QStringLiteral("t"), "x")) == 0 || stage == QAbstractSocket::ConnectedState);
+        QElapsedTimer timer;
+        timer.start();
+        c.reset();
+        QVERIFY2(timer.elapsed() < 200, qPrintable(QStringLiteral("took %1 ms").arg(timer.elapsed())));
+        QTest::qWait(100); // late events of the dead connection must find nothing to touch
     }
 };
 
