@@ -312,7 +312,7 @@ void TestCalvexCloudClient::importRejectsBadInputAndFailedWrites()
     const QByteArray otherCertDer = QSslCertificate(m_other.certificate).toDer();
     const QByteArray otherKeyDer = QSslKey(m_other.key, QSsl::Rsa).toDer();
 
-    QVERIFY(!client.importKey(QByteArray("\x30\x82\x01\x00 not a key", 16)));
+    QVERIFY(!client.importKey(QByteArray("\x30\x82\x01\x00 not a key", 14)));
     QVERIFY(!client.importKey(otherCertDer));
     QVERIFY(!client.importKey(m_other.key)); // PEM is not DER
     QVERIFY(!client.importCertificate(otherKeyDer));
@@ -385,7 +385,6 @@ void TestCalvexCloudClient::errorTexts_data()
     QTest::newRow("24") << 24 << "unknown";
     QTest::newRow("65538") << 65538 << "unknown";
     QTest::newRow("65540") << 65540 << "unknown";
-    QTest::newRow("-1") << -1 << "unknown";
 }
 
 void TestCalvexCloudClient::errorTexts()
@@ -420,6 +419,8 @@ void TestCalvexCloudClient::connectionSettings()
     QCOMPARE(mqtt->autoReconnectInterval(), 10000);
     QVERIFY(mqtt->autoReconnect());
     QVERIFY(mqtt->cleanSession());
+    // (Replaced below only after its name lookup: an aborted lookup leaks inside Qt 5's QHostInfo.)
+    QTRY_VERIFY(mqtt->socketState() != QAbstractSocket::HostLookupState);
 
     // A keep-alive beyond 16 bits is capped, not wrapped around (86400 would become 20864).
     QPointer<QMqttConnection> first = mqtt;
@@ -428,6 +429,7 @@ void TestCalvexCloudClient::connectionSettings()
     const QList<QMqttConnection *> all = client.findChildren<QMqttConnection *>();
     QCOMPARE(all.size(), 1);
     QCOMPARE(all.first()->keepAlive(), quint16(65535));
+    QTRY_VERIFY(all.first()->socketState() != QAbstractSocket::HostLookupState);
     QVERIFY(client.connectToBroker(QStringLiteral("gw"), -5, QStringLiteral("127.0.0.1"), port));
     QTRY_COMPARE(client.findChildren<QMqttConnection *>().size(), 1);
     QCOMPARE(client.findChild<QMqttConnection *>()->keepAlive(), quint16(120));
