@@ -6,6 +6,7 @@
 #include "testpki.h"
 
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -482,6 +483,52 @@ private slots:
         c.reset();
         QVERIFY2(timer.elapsed() < 200, qPrintable(QStringLiteral("took %1 ms").arg(timer.elapsed())));
         QTest::qWait(100); // late events of the dead connection must find nothing to touch
+    }
+
+    // Several megabytes cannot leave in one write nor arrive in one read.
+    void largeMessageRoundTrip()
+    {
+        MosquittoBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.errorString()));
+        auto c = makeConnection(broker.port());
+        QSignalSpy connected(c.get(), &QMqttConnection::connected);
+        QSignalSpy subscribed(c.get(), &QMqttConnection::subscribed);
+        QSignalSpy received(c.get(), &QMqttConnection::received);
+        QSignalSpy published(c.get(), &QMqttConnection::published);
+        c->connectToHost();
+        QVERIFY(connected.wait(5000));
+        c->subscribe(QStringLiteral("things/big/state"));
+        QVERIFY(subscribed.wait(3000));
+
+        QByteArray payload(4 * 1024 * 1024, Qt::Uninitialized);
+        for (int i = 0; i < payload.size(); ++i)
+            payload[i] = char('a' + i % 26);
+        QVERIFY(c->publish(message(QStringLiteral("things/big/state"), payload)) != 0);
+        QTRY_COMPARE_WITH_TIMEOUT(received.count(), 1, 10000);
+        QCOMPARE(received.at(0).at(0).value<MqttMessage>().payload, payload);
+        QCOMPARE(published.count(), 1);
+    }
+
+    // A subscription the broker refuses must not be reported as made.
+    void refusedSubscriptionIsNotReported()
+    {
+        FakeMqttBroker fake;
+        QVERIFY(fake.start());
+        auto c = makeConnection(fake.port());
+        QSignalSpy connected(c.get(), &QMqttConnection::connected);
+        QSignalSpy subscribed(c.get(), &QMqttConnection::subscribed);
+        c->connectToHost();
+        QVERIFY(connected.wait(5000));
+
+        fake.setSubackCode(0x80);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("refused the subscription")));
+        QVERIFY(c->subscribe(QStringLiteral("things/other/update")) != 0);
+        QTest::qWait(300);
+        fake.setSubackCode(0);
+        QVERIFY(c->subscribe(QStringLiteral("things/gw-test/update")) != 0);
+        QVERIFY(subscribed.wait(3000));
+        QCOMPARE(subscribed.count(), 1);
+        QCOMPARE(subscribed.at(0).at(0).toString(), QStringLiteral("things/gw-test/update"));
     }
 };
 

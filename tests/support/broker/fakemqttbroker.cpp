@@ -4,8 +4,9 @@
 
 namespace {
 
-// Length of the packet at the start of buffer, or -1 while it is incomplete.
-int packetLength(const QByteArray &buffer)
+// Length of the packet at the start of buffer, or -1 while it is incomplete; *header receives the
+// length of its fixed header.
+int packetLength(const QByteArray &buffer, int *header)
 {
     int remaining = 0;
     int multiplier = 1;
@@ -15,6 +16,7 @@ int packetLength(const QByteArray &buffer)
         multiplier *= 128;
         if (!(byte & 0x80)) {
             const int total = 1 + i + remaining;
+            *header = 1 + i;
             return buffer.size() >= total ? total : -1;
         }
     }
@@ -68,8 +70,10 @@ void FakeMqttBroker::readPackets(QTcpSocket *socket)
 {
     QByteArray buffer = socket->property("pending").toByteArray() + socket->readAll();
     int length;
-    while ((length = packetLength(buffer)) > 0) {
+    int header = 0;
+    while ((length = packetLength(buffer, &header)) > 0) {
         const quint8 type = quint8(buffer.at(0)) >> 4;
+        const QByteArray packetId = buffer.mid(header, 2);
         buffer.remove(0, length);
         if (type == 1) { // CONNECT
             ++m_connectPackets;
@@ -79,6 +83,10 @@ void FakeMqttBroker::readPackets(QTcpSocket *socket)
             socket->write(connack, sizeof connack);
             if (m_returnCode != 0)
                 socket->disconnectFromHost(); // after the CONNACK is out
+        } else if (type == 8 && packetId.size() == 2) { // SUBSCRIBE (one topic)
+            socket->write(QByteArray("\x90\x03", 2) + packetId + char(m_subackCode));
+        } else if (type == 10 && packetId.size() == 2) { // UNSUBSCRIBE
+            socket->write(QByteArray("\xb0\x02", 2) + packetId);
         } else if (type == 12) { // PINGREQ
             const char pingresp[] = {char(0xd0), 0x00};
             socket->write(pingresp, sizeof pingresp);

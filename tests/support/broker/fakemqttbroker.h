@@ -10,8 +10,10 @@ class QTcpSocket;
 
 // A scripted stand-in for a broker on 127.0.0.1, for answers a real mosquitto will not give. Over
 // TLS (server certificate TestPki::Localhost, client certificate required and checked against the
-// test CA) it reads the client's CONNECT and answers with a CONNACK carrying returnCode(); after a
-// refusal it closes the connection, after acceptance it answers PINGREQ and closes on DISCONNECT.
+// test CA) it reads the client's CONNECT and answers with a CONNACK carrying the return code; after a
+// refusal it closes the connection. After acceptance it answers every SUBSCRIBE (of one topic) with
+// the SUBACK code set by setSubackCode() (0x80 is a refusal), UNSUBSCRIBE and PINGREQ as a broker
+// would, and closes on DISCONNECT. Published messages are swallowed.
 // Other behaviours misbehave at the TCP or TLS level.
 //
 //   FakeMqttBroker fake;
@@ -37,6 +39,7 @@ public:
 
     void setBehaviour(Behaviour behaviour) { m_behaviour = behaviour; }
     void setReturnCode(int code) { m_returnCode = code; }
+    void setSubackCode(int code) { m_subackCode = code; }
 
     // Listens on a free 127.0.0.1 port.
     bool start();
@@ -55,6 +58,7 @@ private:
 
     Behaviour m_behaviour = AnswerConnack;
     int m_returnCode = 0;
+    int m_subackCode = 0;
     int m_connections = 0;
     int m_connectPackets = 0;
     int m_disconnectPackets = 0;
