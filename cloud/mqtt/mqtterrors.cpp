@@ -96,6 +96,7 @@ QString describeMosquittoResult(int mosqRc, int savedErrno)
     if (mosqRc == MOSQ_ERR_EAI)
         text += QStringLiteral(", %1").arg(QString::fromLatin1(gai_strerror(savedErrno)));
     else if (savedErrno)
-        text += QStringLiteral(", errno %1 (%2)").arg(savedErrno).arg(QString::fromLatin1(strerror(savedErrno)));
+        text +=
+            QStringLiteral(", errno %1 (%2)").arg(savedErrno).arg(QString::fromLatin1(strerror(savedErrno)));
     return text;
 }

@@ -98,9 +98,9 @@ private:
     QSocketNotifier *m_writeNotifier = nullptr;
     QTimer *m_miscTimer = nullptr;
     int m_fd = -1;
-    bool m_accepted = false;     // CONNACK 0 received
-    bool m_refused = false;      // CONNACK with a refusal received
-    bool m_ended = false;        // finished() has been posted
-    bool m_endedInCall = false;  // libmosquitto reported the end during the current loop call
-    bool m_silenced = false;     // shutdown() was called
+    bool m_accepted = false;    // CONNACK 0 received
+    bool m_refused = false;     // CONNACK with a refusal received
+    bool m_ended = false;       // finished() has been posted
+    bool m_endedInCall = false; // libmosquitto reported the end during the current loop call
+    bool m_silenced = false;    // shutdown() was called
 };

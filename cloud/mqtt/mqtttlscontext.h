@@ -14,7 +14,7 @@ struct TlsObservations
     int alertSent = -1;     // last fatal alert we sent (e.g. unknown_ca)
     int alertReceived = -1; // last fatal alert the peer sent (e.g. certificate_required)
     bool handshakeDone = false;
-    QByteArray serverName;  // SNI to send; empty for an IP literal
+    QByteArray serverName; // SNI to send; empty for an IP literal
 
     // True when the peer was refused or refused us at the TLS level.
     bool rejected() const { return verifyError != 0 || alertSent >= 0 || alertReceived >= 0; }

@@ -10,8 +10,8 @@
 
 namespace {
 
-constexpr int MinKeepAlive = 5;        // libmosquitto refuses anything shorter
-constexpr int MinReconnectMs = 100;    // never retry in a tight loop
+constexpr int MinKeepAlive = 5;         // libmosquitto refuses anything shorter
+constexpr int MinReconnectMs = 100;     // never retry in a tight loop
 constexpr int DisconnectFlushMs = 1000; // how long a DISCONNECT may take to leave
 
 // Of the failures of several addresses, report the most telling one: anything beats "refused" or
@@ -298,21 +298,66 @@ QMqttConnection::~QMqttConnection()
     d = nullptr;
 }
 
-QString QMqttConnection::hostName() const { return d->host; }
-void QMqttConnection::setHostName(const QString &host) { d->host = host; }
-quint16 QMqttConnection::port() const { return d->port; }
-void QMqttConnection::setPort(quint16 port) { d->port = port; }
-quint16 QMqttConnection::keepAlive() const { return quint16(d->keepAlive); }
-void QMqttConnection::setKeepAlive(quint16 seconds) { d->keepAlive = seconds; }
-QString QMqttConnection::clientId() const { return d->clientId; }
-void QMqttConnection::setClientId(const QString &id) { d->clientId = id; }
-QString QMqttConnection::username() const { return d->username; }
-void QMqttConnection::setUsername(const QString &name) { d->username = name; }
-bool QMqttConnection::cleanSession() const { return d->cleanSession; }
-void QMqttConnection::setCleanSession(bool on) { d->cleanSession = on; }
-bool QMqttConnection::autoReconnect() const { return d->autoReconnect; }
-int QMqttConnection::autoReconnectInterval() const { return d->reconnectMs; }
-void QMqttConnection::setAutoReconnectInterval(int ms) { d->reconnectMs = ms; }
+QString QMqttConnection::hostName() const
+{
+    return d->host;
+}
+void QMqttConnection::setHostName(const QString &host)
+{
+    d->host = host;
+}
+quint16 QMqttConnection::port() const
+{
+    return d->port;
+}
+void QMqttConnection::setPort(quint16 port)
+{
+    d->port = port;
+}
+quint16 QMqttConnection::keepAlive() const
+{
+    return quint16(d->keepAlive);
+}
+void QMqttConnection::setKeepAlive(quint16 seconds)
+{
+    d->keepAlive = seconds;
+}
+QString QMqttConnection::clientId() const
+{
+    return d->clientId;
+}
+void QMqttConnection::setClientId(const QString &id)
+{
+    d->clientId = id;
+}
+QString QMqttConnection::username() const
+{
+    return d->username;
+}
+void QMqttConnection::setUsername(const QString &name)
+{
+    d->username = name;
+}
+bool QMqttConnection::cleanSession() const
+{
+    return d->cleanSession;
+}
+void QMqttConnection::setCleanSession(bool on)
+{
+    d->cleanSession = on;
+}
+bool QMqttConnection::autoReconnect() const
+{
+    return d->autoReconnect;
+}
+int QMqttConnection::autoReconnectInterval() const
+{
+    return d->reconnectMs;
+}
+void QMqttConnection::setAutoReconnectInterval(int ms)
+{
+    d->reconnectMs = ms;
+}
 
 void QMqttConnection::setAutoReconnect(bool on)
 {

@@ -17,10 +17,12 @@ namespace {
 
 constexpr int RetryMs = 1000;
 
-std::unique_ptr<QMqttConnection> makeConnection(quint16 port, const QString &clientName = QStringLiteral("gw-test"),
+std::unique_ptr<QMqttConnection> makeConnection(quint16 port,
+                                                const QString &clientName = QStringLiteral("gw-test"),
                                                 const QString &host = QStringLiteral("localhost"))
 {
-    auto c = std::make_unique<QMqttConnection>(host, port, TestPki::instance().clientConfiguration(clientName), false);
+    auto c = std::make_unique<QMqttConnection>(host, port,
+                                               TestPki::instance().clientConfiguration(clientName), false);
     c->setClientId(clientName.isEmpty() ? QStringLiteral("anonymous") : clientName);
     c->setUsername(c->clientId());
     c->setKeepAlive(30);
@@ -117,8 +119,9 @@ private slots:
             QCOMPARE(published.at(i).at(1).value<quint16>(), ids.at(i));
         }
         QVERIFY2(sub.waitForLines(3), qPrintable(sub.transcript()));
-        QCOMPARE(sub.lines(), QStringList({QStringLiteral("things/dev_1/state 1"), QStringLiteral("things/dev_1/state 2"),
-                                           QStringLiteral("things/dev_1/state 3")}));
+        QCOMPARE(sub.lines(),
+                 QStringList({QStringLiteral("things/dev_1/state 1"), QStringLiteral("things/dev_1/state 2"),
+                              QStringLiteral("things/dev_1/state 3")}));
 
         // unsubscribed: nothing arrives any more
         QSignalSpy unsubscribed(c.get(), &QMqttConnection::unsubscribed);
@@ -166,10 +169,12 @@ private slots:
     {
         QTest::addColumn<int>("returnCode");
         QTest::addColumn<int>("expected");
-        QTest::newRow("unacceptable protocol") << 1 << int(QMqttConnection::MqttUnacceptableProtocolVersionError);
+        QTest::newRow("unacceptable protocol")
+            << 1 << int(QMqttConnection::MqttUnacceptableProtocolVersionError);
         QTest::newRow("identifier rejected") << 2 << int(QMqttConnection::MqttIdentifierRejectedError);
         QTest::newRow("server unavailable") << 3 << int(QMqttConnection::MqttServerUnavailableError);
-        QTest::newRow("bad user name or password") << 4 << int(QMqttConnection::MqttBadUserNameOrPasswordError);
+        QTest::newRow("bad user name or password")
+            << 4 << int(QMqttConnection::MqttBadUserNameOrPasswordError);
         QTest::newRow("not authorized") << 5 << int(QMqttConnection::MqttNotAuthorizedError);
     }
 
@@ -376,7 +381,8 @@ private slots:
         c->abort();
         QCOMPARE(c->socketState(), QAbstractSocket::UnconnectedState);
         QCOMPARE(disconnected.count(), 2);
-        QTRY_VERIFY_WITH_TIMEOUT(broker.log().contains(QLatin1String("Client gw-test closed its connection.")), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            broker.log().contains(QLatin1String("Client gw-test closed its connection.")), 2000);
 
         // neither is followed by a reconnection, nor reported as an error
         QTest::qWait(RetryMs + 500);
@@ -477,7 +483,8 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(fake.connectionCount(), 1, 2000);
         else
             QTRY_COMPARE_WITH_TIMEOUT(int(c->socketState()), stage, 5000);
-        QVERIFY(c->publish(message(QStringLiteral("t"), "x")) == 0 || stage == QAbstractSocket::ConnectedState);
+        QVERIFY(c->publish(message(QStringLiteral("t"), "x")) == 0 ||
+                stage == QAbstractSocket::ConnectedState);
         QElapsedTimer timer;
         timer.start();
         c.reset();

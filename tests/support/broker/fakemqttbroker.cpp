@@ -82,7 +82,7 @@ void FakeMqttBroker::readPackets(QTcpSocket *socket)
             const char connack[] = {0x20, 0x02, 0x00, char(m_returnCode)};
             socket->write(connack, sizeof connack);
             if (m_returnCode != 0)
-                socket->disconnectFromHost(); // after the CONNACK is out
+                socket->disconnectFromHost();           // after the CONNACK is out
         } else if (type == 8 && packetId.size() == 2) { // SUBSCRIBE (one topic)
             socket->write(QByteArray("\x90\x03", 2) + packetId + char(m_subackCode));
         } else if (type == 10 && packetId.size() == 2) { // UNSUBSCRIBE

@@ -45,7 +45,7 @@ public:
     bool start();
     quint16 port() const { return serverPort(); }
 
-    int connectionCount() const { return m_connections; }  // accepted TCP connections
+    int connectionCount() const { return m_connections; }   // accepted TCP connections
     int connectPackets() const { return m_connectPackets; } // CONNECT packets received
     int disconnectPackets() const { return m_disconnectPackets; }
 

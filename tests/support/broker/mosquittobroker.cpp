@@ -90,11 +90,11 @@ bool MosquittoBroker::writeConfig()
     if (m_options.requirePassword) {
         const QString passwords = m_dir.filePath(QStringLiteral("passwords"));
         QProcess tool;
-        tool.start(QStringLiteral("mosquitto_passwd"),
-                   {QStringLiteral("-c"), QStringLiteral("-b"), passwords, QStringLiteral("someone"),
-                    QStringLiteral("secret")});
+        tool.start(QStringLiteral("mosquitto_passwd"), {QStringLiteral("-c"), QStringLiteral("-b"), passwords,
+                                                        QStringLiteral("someone"), QStringLiteral("secret")});
         if (!tool.waitForFinished(10000) || tool.exitCode() != 0) {
-            m_error = QStringLiteral("mosquitto_passwd failed: ") + QString::fromLocal8Bit(tool.readAllStandardError());
+            m_error = QStringLiteral("mosquitto_passwd failed: ") +
+                      QString::fromLocal8Bit(tool.readAllStandardError());
             return false;
         }
         conf << QStringLiteral("password_file ") + passwords;
@@ -109,7 +109,8 @@ bool MosquittoBroker::writeConfig()
         }
         conf << QStringLiteral("acl_file ") + acl;
     }
-    if (!writeFile(m_dir.filePath(QStringLiteral("mosquitto.conf")), conf.join(QLatin1Char('\n')).toUtf8() + '\n')) {
+    if (!writeFile(m_dir.filePath(QStringLiteral("mosquitto.conf")),
+                   conf.join(QLatin1Char('\n')).toUtf8() + '\n')) {
         m_error = QStringLiteral("cannot write the configuration");
         return false;
     }
@@ -140,7 +141,8 @@ bool MosquittoBroker::launch()
     const bool ready = waitUntil(
         [&] { return !isRunning() || log().mid(logStart).contains(QLatin1String(" running")); }, 10000);
     if (!ready || !isRunning()) {
-        m_error = QStringLiteral("mosquitto did not come up on port %1:\n%2").arg(m_port).arg(log().mid(logStart));
+        m_error =
+            QStringLiteral("mosquitto did not come up on port %1:\n%2").arg(m_port).arg(log().mid(logStart));
         stop();
         return false;
     }
@@ -182,18 +184,19 @@ void MosquittoBroker::kill()
 QStringList MosquittoBroker::clientArguments() const
 {
     const TestPki::Identity id = TestPki::instance().client(clientName());
-    return {QStringLiteral("-h"),     QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
-            QString::number(m_port),  QStringLiteral("--cafile"),  TestPki::instance().caPath(),
-            QStringLiteral("--cert"), id.certPath,                 QStringLiteral("--key"),
-            id.keyPath};
+    return {QStringLiteral("-h"),       QStringLiteral("127.0.0.1"),
+            QStringLiteral("-p"),       QString::number(m_port),
+            QStringLiteral("--cafile"), TestPki::instance().caPath(),
+            QStringLiteral("--cert"),   id.certPath,
+            QStringLiteral("--key"),    id.keyPath};
 }
 
 bool MosquittoBroker::publish(const QString &topic, const QByteArray &payload)
 {
     QProcess pub;
-    pub.start(QStringLiteral("mosquitto_pub"), clientArguments() << QStringLiteral("-q") << QStringLiteral("0")
-                                                                   << QStringLiteral("-t") << topic
-                                                                   << QStringLiteral("-s"));
+    pub.start(QStringLiteral("mosquitto_pub"), clientArguments()
+                                                   << QStringLiteral("-q") << QStringLiteral("0")
+                                                   << QStringLiteral("-t") << topic << QStringLiteral("-s"));
     if (!pub.waitForStarted(5000))
         return false;
     pub.write(payload);

@@ -12,10 +12,11 @@ MosquittoSubscriber::MosquittoSubscriber(const MosquittoBroker &broker, const QS
     QObject::connect(m_process, &QProcess::readyRead, [this] { readOutput(); });
     // Line-buffered, so that the acknowledgement and every message show up at once; -d prints the
     // protocol steps (lines starting with "Client "), -v prefixes each message with its topic.
-    m_process->start(QStringLiteral("stdbuf"), QStringList{QStringLiteral("-oL"), QStringLiteral("mosquitto_sub")}
-                                                   << broker.clientArguments()
-                                                   << QStringList{QStringLiteral("-d"), QStringLiteral("-v"),
-                                                                  QStringLiteral("-t"), topicFilter});
+    m_process->start(
+        QStringLiteral("stdbuf"),
+        QStringList{QStringLiteral("-oL"), QStringLiteral("mosquitto_sub")}
+            << broker.clientArguments()
+            << QStringList{QStringLiteral("-d"), QStringLiteral("-v"), QStringLiteral("-t"), topicFilter});
 }
 
 MosquittoSubscriber::~MosquittoSubscriber()

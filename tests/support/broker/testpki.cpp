@@ -67,14 +67,14 @@ bool TestPki::openssl(const QStringList &args)
 
 bool TestPki::makeCa(const QString &name, const QString &commonName)
 {
-    return openssl(QStringList{QStringLiteral("req"), QStringLiteral("-x509")}
-                   << keyArgs(false)
-                   << QStringList{QStringLiteral("-nodes"), QStringLiteral("-keyout"), path(name + ".key"),
-                                  QStringLiteral("-out"), path(name + ".crt"), QStringLiteral("-days"),
-                                  QStringLiteral("30"), QStringLiteral("-subj"), "/CN=" + commonName,
-                                  QStringLiteral("-addext"), QStringLiteral("basicConstraints=critical,CA:TRUE"),
-                                  QStringLiteral("-addext"),
-                                  QStringLiteral("keyUsage=critical,keyCertSign,cRLSign")});
+    return openssl(
+        QStringList{QStringLiteral("req"), QStringLiteral("-x509")}
+        << keyArgs(false)
+        << QStringList{QStringLiteral("-nodes"), QStringLiteral("-keyout"), path(name + ".key"),
+                       QStringLiteral("-out"), path(name + ".crt"), QStringLiteral("-days"),
+                       QStringLiteral("30"), QStringLiteral("-subj"), "/CN=" + commonName,
+                       QStringLiteral("-addext"), QStringLiteral("basicConstraints=critical,CA:TRUE"),
+                       QStringLiteral("-addext"), QStringLiteral("keyUsage=critical,keyCertSign,cRLSign")});
 }
 
 TestPki::Identity TestPki::makeLeaf(const QString &name, const QString &ca, const QString &commonName,
@@ -89,24 +89,26 @@ TestPki::Identity TestPki::makeLeaf(const QString &name, const QString &ca, cons
     if (!extFile.open(QIODevice::WriteOnly))
         return Identity();
     QByteArray extensions = "basicConstraints=CA:FALSE\n";
-    extensions += rsa ? "keyUsage=critical,digitalSignature,keyEncipherment\n" : "keyUsage=critical,digitalSignature\n";
+    extensions +=
+        rsa ? "keyUsage=critical,digitalSignature,keyEncipherment\n" : "keyUsage=critical,digitalSignature\n";
     extensions += "extendedKeyUsage=" + usage.toLatin1() + "\n";
     if (!san.isEmpty())
         extensions += "subjectAltName=" + san.toLatin1() + "\n";
     extFile.write(extensions);
     extFile.close();
 
-    const QString serial = QStringLiteral("0x%1").arg(QRandomGenerator::global()->generate64(), 16, 16,
-                                                      QLatin1Char('0'));
+    const QString serial =
+        QStringLiteral("0x%1").arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
     const bool ok =
         openssl(QStringList{QStringLiteral("req"), QStringLiteral("-new")}
                 << keyArgs(rsa)
                 << QStringList{QStringLiteral("-nodes"), QStringLiteral("-keyout"), id.keyPath,
                                QStringLiteral("-out"), csr, QStringLiteral("-subj"), "/CN=" + commonName}) &&
-        openssl({QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), csr, QStringLiteral("-CA"),
-                 path(ca + ".crt"), QStringLiteral("-CAkey"), path(ca + ".key"), QStringLiteral("-set_serial"),
-                 serial, QStringLiteral("-out"), id.certPath, QStringLiteral("-days"), QStringLiteral("30"),
-                 QStringLiteral("-sha256"), QStringLiteral("-extfile"), ext});
+        openssl({QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), csr,
+                 QStringLiteral("-CA"), path(ca + ".crt"), QStringLiteral("-CAkey"), path(ca + ".key"),
+                 QStringLiteral("-set_serial"), serial, QStringLiteral("-out"), id.certPath,
+                 QStringLiteral("-days"), QStringLiteral("30"), QStringLiteral("-sha256"),
+                 QStringLiteral("-extfile"), ext});
     QFile::remove(csr);
     QFile::remove(ext);
     if (!ok)
@@ -133,12 +135,13 @@ TestPki::Identity TestPki::server(Server which)
                       QStringLiteral("serverAuth"), false);
         break;
     case WrongHost:
-        id = makeLeaf(QStringLiteral("server-wronghost"), QStringLiteral("ca"), QStringLiteral("wrong.example.com"),
-                      QStringLiteral("DNS:wrong.example.com"), QStringLiteral("serverAuth"), false);
+        id = makeLeaf(QStringLiteral("server-wronghost"), QStringLiteral("ca"),
+                      QStringLiteral("wrong.example.com"), QStringLiteral("DNS:wrong.example.com"),
+                      QStringLiteral("serverAuth"), false);
         break;
     case OtherCa:
-        id = makeLeaf(QStringLiteral("server-otherca"), QStringLiteral("otherca"), QStringLiteral("localhost"), good,
-                      QStringLiteral("serverAuth"), false);
+        id = makeLeaf(QStringLiteral("server-otherca"), QStringLiteral("otherca"),
+                      QStringLiteral("localhost"), good, QStringLiteral("serverAuth"), false);
         break;
     }
     if (!id.isNull())
@@ -154,7 +157,8 @@ TestPki::Identity TestPki::client(const QString &commonName)
     if (it != m_clients.end())
         return it.value();
     const QString file = QStringLiteral("client-%1").arg(m_clients.size() + 1);
-    const Identity id = makeLeaf(file, QStringLiteral("ca"), commonName, QString(), QStringLiteral("clientAuth"), true);
+    const Identity id =
+        makeLeaf(file, QStringLiteral("ca"), commonName, QString(), QStringLiteral("clientAuth"), true);
     if (!id.isNull())
         m_clients.insert(commonName, id);
     return id;
