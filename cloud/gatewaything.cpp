@@ -180,8 +180,20 @@ bool GatewayThing::addSibling(QAbstractThing *thing)
             m_client->publish(cid, state);
     }
     connect(thing, &QAbstractThing::stateChanged, this, &GatewayThing::sibling_stateChanged);
+    // Never keep a dangling sibling, whoever deletes it.
+    connect(thing, &QObject::destroyed, this, &GatewayThing::sibling_destroyed);
     emit stateChanged(state());
     return true;
+}
+
+void GatewayThing::sibling_destroyed(QObject *object)
+{
+    for (auto it = m_siblings.begin(); it != m_siblings.end();) {
+        if (it.value() == object)
+            it = m_siblings.erase(it);
+        else
+            ++it;
+    }
 }
 
 bool GatewayThing::removeSibling(const QString &cid)
@@ -193,14 +205,17 @@ bool GatewayThing::removeSibling(const QString &cid)
         thing->deleteLater();
     m_client->unsubscribe(cid);
     disconnect(thing, &QAbstractThing::stateChanged, this, &GatewayThing::sibling_stateChanged);
+    disconnect(thing, &QObject::destroyed, this, &GatewayThing::sibling_destroyed);
     emit stateChanged(state());
     return true;
 }
 
 bool GatewayThing::removeSibling(QAbstractThing *thing)
 {
-    const QString cid = thing->cloudid();
-    if (m_siblings.value(cid) != thing)
+    // The table is keyed by the cloud id the thing had when it was attached; its registration id
+    // may have changed since (a pool update), so look the object itself up.
+    const QString cid = m_siblings.key(thing);
+    if (cid.isNull())
         return false;
     return removeSibling(cid);
 }

@@ -78,6 +78,9 @@ protected slots:
 protected:
     void timerEvent(QTimerEvent *event) override;
 
+private slots:
+    void sibling_destroyed(QObject *object);
+
 private:
     void stopReportTimer();
     void applyBrokerSettings(const QJsonObject &reply);
