@@ -68,7 +68,8 @@ private slots:
     {
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<QStringList>("serials");
-        QTest::newRow("empty pattern lists every product") << QString() << QStringList{"S1", "S2", "S3", "S4"};
+        QTest::newRow("empty pattern lists every product")
+            << QString() << QStringList{"S1", "S2", "S3", "S4"};
         QTest::newRow("optional suffix") << "IOT DS18B20(?: HID)?" << QStringList{"S1", "S2"};
         QTest::newRow("pattern without the suffix") << "IOT DS18B20" << QStringList{"S2"};
         QTest::newRow("substring is not enough") << "DS18B20" << QStringList{};
@@ -83,7 +84,7 @@ private slots:
         bus->plugSensor(QStringLiteral("S2"), QStringLiteral("IOT DS18B20"));
         bus->plugSensor(QStringLiteral("S3"), QStringLiteral("Other"));
         bus->plugSensor(QStringLiteral("S4"), QStringLiteral("IOT DS18B20 HID v2"));
-        bus->plugWatchdog(QStringLiteral("W1"), QStringLiteral("IOT DS18B20 HID")); // other product id
+        bus->plugWatchdog(QStringLiteral("W1"), QStringLiteral("IOT DS18B20 HID"));      // other product id
         bus->plug(0x1234, Pid, QStringLiteral("V1"), QStringLiteral("IOT DS18B20 HID")); // other vendor id
 
         const QHash<QString, QVariant> found = QAbstractHidDevice::availableDevices(Vid, Pid, pattern);

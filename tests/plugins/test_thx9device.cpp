@@ -97,7 +97,7 @@ private slots:
         feedTemperature(2180); // 0.25 again, though 0.5 from the announced value
         QCOMPARE(changed.size(), 1);
         QCOMPARE(dev->state(), t(22.0)); // the stored reading follows every report
-        feedTemperature(2130); // exactly half a degree down
+        feedTemperature(2130);           // exactly half a degree down
         QCOMPARE(changed.size(), 2);
         QCOMPARE(changed.at(1).at(0).toJsonObject(), t(21.5));
         // foreign and short reports leave the reading alone

@@ -39,7 +39,10 @@ class TestTHX9Plugin : public QObject
     std::unique_ptr<SimulatedHidBus> bus;
     const QVariant sensorId{0x0483A26Au};
 
-    QHash<QString, QVariant> defaults() const { return {{QStringLiteral("unit"), QStringLiteral("Celsius")}}; }
+    QHash<QString, QVariant> defaults() const
+    {
+        return {{QStringLiteral("unit"), QStringLiteral("Celsius")}};
+    }
 
 private slots:
     void initTestCase()
@@ -59,7 +62,8 @@ private slots:
     void metaDataIsExactlyTheDeclaredOne()
     {
         const QJsonObject all = plugin->metaData();
-        QCOMPARE(all.value(QStringLiteral("IID")).toString(), QStringLiteral("pro.tessel.tsl_gate.AbstractThingType/1.0"));
+        QCOMPARE(all.value(QStringLiteral("IID")).toString(),
+                 QStringLiteral("pro.tessel.tsl_gate.AbstractThingType/1.0"));
         QCOMPARE(all.value(QStringLiteral("className")).toString(), QStringLiteral("THX9Plugin"));
         const QJsonObject expected = QJsonDocument::fromJson(R"json({
             "name": "thx9", "version": "100", "description": "Pellmark THX-9 USB sensor (temperature)",
@@ -123,14 +127,17 @@ private slots:
         bus->plugSensor(QStringLiteral("A1B2"));
         bus->plugWatchdog(QStringLiteral("A1B2"));
         QObject *thui = nullptr;
-        std::unique_ptr<QAbstractThing> sensor(plugin->type->create(QStringLiteral("A1B2"), sensorId, defaults(), &thui));
+        std::unique_ptr<QAbstractThing> sensor(
+            plugin->type->create(QStringLiteral("A1B2"), sensorId, defaults(), &thui));
         QVERIFY(sensor);
         QVERIFY(plugin->type->equals(QStringLiteral("A1B2"), sensor.get()));
         QVERIFY(!plugin->type->equals(QStringLiteral("a1b2"), sensor.get()));
         QVERIFY(!plugin->type->equals(QStringLiteral("A1B"), sensor.get()));
         QVERIFY(!plugin->type->equals(QStringLiteral("A1B2"), nullptr));
-        const IdentityThing sameVersion(QStringLiteral("thx9"), QStringLiteral("100"), QStringLiteral("A1B2"));
-        const IdentityThing otherVersion(QStringLiteral("thx9"), QStringLiteral("101"), QStringLiteral("A1B2"));
+        const IdentityThing sameVersion(QStringLiteral("thx9"), QStringLiteral("100"),
+                                        QStringLiteral("A1B2"));
+        const IdentityThing otherVersion(QStringLiteral("thx9"), QStringLiteral("101"),
+                                         QStringLiteral("A1B2"));
         const IdentityThing otherType(QStringLiteral("THX9"), QStringLiteral("100"), QStringLiteral("A1B2"));
         QVERIFY(plugin->type->equals(QStringLiteral("A1B2"), &sameVersion));
         QVERIFY(!plugin->type->equals(QStringLiteral("A1B2"), &otherVersion));

@@ -31,7 +31,8 @@ private slots:
     void metaDataIsExactlyTheDeclaredOne()
     {
         const QJsonObject all = plugin->metaData();
-        QCOMPARE(all.value(QStringLiteral("IID")).toString(), QStringLiteral("pro.tessel.tsl_gate.AbstractThingType/1.0"));
+        QCOMPARE(all.value(QStringLiteral("IID")).toString(),
+                 QStringLiteral("pro.tessel.tsl_gate.AbstractThingType/1.0"));
         QCOMPARE(all.value(QStringLiteral("className")).toString(), QStringLiteral("VGL5Plugin"));
         const QJsonObject expected = QJsonDocument::fromJson(R"json({
             "name": "watchdog", "version": "100", "description": "Pellmark USB Watchdog Vigil2/Mini 2018",
@@ -63,8 +64,9 @@ private slots:
     {
         SimulatedHidDevice *sim = bus->plugWatchdog(QStringLiteral("W1"));
         QObject *thui = nullptr;
-        std::unique_ptr<QAbstractThing> thing(plugin->type->create(
-            QStringLiteral("W1"), watchdogId, {{QStringLiteral("rst"), true}, {QStringLiteral("pwr"), false}}, &thui));
+        std::unique_ptr<QAbstractThing> thing(
+            plugin->type->create(QStringLiteral("W1"), watchdogId,
+                                 {{QStringLiteral("rst"), true}, {QStringLiteral("pwr"), false}}, &thui));
         QVERIFY(thing);
         QVERIFY(!thui);
         QVERIFY(!thing->parent());

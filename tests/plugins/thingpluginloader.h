@@ -10,7 +10,8 @@
 
 // Loads a built thing plug-in the way the gateway does: from the build tree's plugins/ folder,
 // cast by the interface id.
-struct ThingPluginLoader {
+struct ThingPluginLoader
+{
     std::unique_ptr<QPluginLoader> loader;
     AbstractThingType *type = nullptr;
 

@@ -12,7 +12,8 @@ QString tool(const QString &name)
 }
 
 // Output lines of a running process, collected as they come.
-struct Lines {
+struct Lines
+{
     QStringList lines;
     QByteArray partial;
     void take(QProcess &p)
@@ -42,7 +43,8 @@ private slots:
         QVERIFY(sim.waitForFinished(60000));
         QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
         QCOMPARE(sim.exitCode(), 0);
-        const QStringList out = QString::fromUtf8(sim.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        const QStringList out =
+            QString::fromUtf8(sim.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
         QVERIFY2(out.value(0).startsWith(QStringLiteral("UMOCKDEV_DIR=/")), qPrintable(out.join('|')));
         QStringList devices = out.mid(1);
         devices.sort();
@@ -98,20 +100,25 @@ private slots:
         QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
         QProcess sim;
         sim.start(tool(QStringLiteral("tsl-devsim")),
-                  {"--sensor", "A1B2", "--temp", "A1B2=21.34", "--watchdog", "WD01", "--ctl", fifo, "--no-stdin",
-                   "--", tool(QStringLiteral("tsl-thingprobe")), "--seconds", "60", "--rescan", "200"});
+                  {"--sensor", "A1B2", "--temp", "A1B2=21.34", "--watchdog", "WD01", "--ctl", fifo,
+                   "--no-stdin", "--", tool(QStringLiteral("tsl-thingprobe")), "--seconds", "60", "--rescan",
+                   "200"});
         QVERIFY(sim.waitForStarted());
         QFile ctl(fifo);
         QVERIFY(ctl.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
         Lines out;
-        QTRY_VERIFY_WITH_TIMEOUT((out.take(sim), out.lines.contains("watchdog_100_WD01 stateChanged {\"ch3\":null,\"flags\":1}")),
-                                 30000);
-        QVERIFY2(out.lines.contains(QStringLiteral("thx9_100_A1B2 created {\"t\":21.5}")), qPrintable(out.lines.join('|')));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (out.take(sim), out.lines.contains("watchdog_100_WD01 stateChanged {\"ch3\":null,\"flags\":1}")),
+            30000);
+        QVERIFY2(out.lines.contains(QStringLiteral("thx9_100_A1B2 created {\"t\":21.5}")),
+                 qPrintable(out.lines.join('|')));
 
         ctl.write("temp A1B2 -5\nstatus W1 0 0 0 0\nstatus WD01 0 0 3 21 0x88 0x13\n");
-        QTRY_VERIFY_WITH_TIMEOUT((out.take(sim), out.lines.contains("thx9_100_A1B2 stateChanged {\"t\":-5}")), 30000);
-        QTRY_VERIFY_WITH_TIMEOUT((out.take(sim), out.lines.contains("watchdog_100_WD01 stateChanged {\"ch3\":21.5,\"flags\":1}")),
+        QTRY_VERIFY_WITH_TIMEOUT((out.take(sim), out.lines.contains("thx9_100_A1B2 stateChanged {\"t\":-5}")),
                                  30000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (out.take(sim), out.lines.contains("watchdog_100_WD01 stateChanged {\"ch3\":21.5,\"flags\":1}")),
+            30000);
         ctl.write("outputs WD01\n");
         QTRY_VERIFY_WITH_TIMEOUT((out.take(sim), out.lines.last().startsWith(QStringLiteral("0101"))), 30000);
 
@@ -119,8 +126,8 @@ private slots:
         ctl.write("unplug A1B2\n");
         QTRY_VERIFY_WITH_TIMEOUT((out.take(sim), out.lines.contains("thx9_100_A1B2 mediumGone")), 30000);
         ctl.write("plug sensor A1B2\n");
-        QTRY_VERIFY_WITH_TIMEOUT((out.take(sim), out.lines.count(QStringLiteral("thx9_100_A1B2 created {\"t\":-5}")) == 1),
-                                 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (out.take(sim), out.lines.count(QStringLiteral("thx9_100_A1B2 created {\"t\":-5}")) == 1), 30000);
         ctl.write("quit\n");
         QVERIFY(sim.waitForFinished(30000));
     }

@@ -19,7 +19,8 @@ bool parseHex(const QString &text, QByteArray *bytes)
 {
     QString digits = text;
     digits.remove(QRegularExpression(QStringLiteral("\\s")));
-    if (digits.isEmpty() || digits.size() % 2 || digits.contains(QRegularExpression(QStringLiteral("[^0-9a-fA-F]"))))
+    if (digits.isEmpty() || digits.size() % 2 ||
+        digits.contains(QRegularExpression(QStringLiteral("[^0-9a-fA-F]"))))
         return false;
     *bytes = QByteArray::fromHex(digits.toLatin1());
     return true;
@@ -49,7 +50,8 @@ bool DeviceSimulator::plug(const QString &kind, const QString &serial, const QSt
         return false;
     }
     if (kind == QLatin1String("sensor")) {
-        SimulatedHidDevice *dev = product.isEmpty() ? m_bus.plugSensor(serial) : m_bus.plugSensor(serial, product);
+        SimulatedHidDevice *dev =
+            product.isEmpty() ? m_bus.plugSensor(serial) : m_bus.plugSensor(serial, product);
         if (m_temperatures.contains(serial))
             dev->injectTemperature(m_temperatures.value(serial));
     } else if (kind == QLatin1String("watchdog")) {
@@ -77,8 +79,8 @@ void DeviceSimulator::repeatReadings()
 {
     for (SimulatedHidDevice *dev : m_bus.devices()) {
         const auto it = m_temperatures.constFind(dev->serial());
-        if (it != m_temperatures.constEnd() && dev->productId() == SimulatedHidBus::SensorProductId
-            && dev->pendingInputCount() == 0)
+        if (it != m_temperatures.constEnd() && dev->productId() == SimulatedHidBus::SensorProductId &&
+            dev->pendingInputCount() == 0)
             dev->injectTemperature(*it);
     }
 }
@@ -111,8 +113,8 @@ bool DeviceSimulator::execute(const QString &line, QStringList *out, QString *er
     if (command == QLatin1String("plug")) {
         if (argc < 2)
             return usage("plug sensor|watchdog SERIAL [PRODUCT]");
-        const QString product = line.section(QRegularExpression(QStringLiteral("\\s+")), 3, -1,
-                                             QString::SectionSkipEmpty);
+        const QString product =
+            line.section(QRegularExpression(QStringLiteral("\\s+")), 3, -1, QString::SectionSkipEmpty);
         return plug(words.at(1), words.at(2), product, error);
     }
     if (command == QLatin1String("unplug")) {
@@ -134,7 +136,8 @@ bool DeviceSimulator::execute(const QString &line, QStringList *out, QString *er
     if (command == QLatin1String("raw") || command == QLatin1String("feature")) {
         QByteArray bytes;
         if (argc < 2 || !parseHex(line.section(QRegularExpression(QStringLiteral("\\s+")), 2, -1,
-                                               QString::SectionSkipEmpty), &bytes))
+                                               QString::SectionSkipEmpty),
+                                  &bytes))
             return usage(command == QLatin1String("raw") ? "raw SERIAL HEX" : "feature SERIAL HEX");
         SimulatedHidDevice *dev = find(words.at(1), error);
         if (!dev)

@@ -10,11 +10,11 @@
 #include <QSocketNotifier>
 
 #include <cerrno>
-#include <functional>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <link.h>
 #include <string>
 #include <unistd.h>
@@ -41,7 +41,8 @@ void ensurePreload(char **argv)
     if (current && std::strstr(current, "libumockdev-preload"))
         return;
     if (std::getenv(ReexecMarker)) {
-        std::fprintf(stderr, "tsl-devsim: %s could not be preloaded (is umockdev installed?)\n", PreloadLibrary);
+        std::fprintf(stderr, "tsl-devsim: %s could not be preloaded (is umockdev installed?)\n",
+                     PreloadLibrary);
         std::exit(2);
     }
     std::string preload;
@@ -63,7 +64,8 @@ class LineReader : public QObject
 {
 public:
     LineReader(int fd, DeviceSimulator *sim, QObject *parent)
-        : QObject(parent), m_fd(fd), m_sim(sim), m_notifier(new QSocketNotifier(fd, QSocketNotifier::Read, this))
+        : QObject(parent), m_fd(fd), m_sim(sim),
+          m_notifier(new QSocketNotifier(fd, QSocketNotifier::Read, this))
     {
         connect(m_notifier, &QSocketNotifier::activated, this, &LineReader::readAvailable);
     }
@@ -129,15 +131,17 @@ int main(int argc, char **argv)
     parser.addHelpOption();
     const QCommandLineOption sensorOpt(QStringLiteral("sensor"), QStringLiteral("Plug a sensor at start."),
                                        QStringLiteral("SERIAL[:PRODUCT]"));
-    const QCommandLineOption watchdogOpt(QStringLiteral("watchdog"), QStringLiteral("Plug a watchdog at start."),
+    const QCommandLineOption watchdogOpt(QStringLiteral("watchdog"),
+                                         QStringLiteral("Plug a watchdog at start."),
                                          QStringLiteral("SERIAL[:PRODUCT]"));
-    const QCommandLineOption tempOpt(QStringLiteral("temp"), QStringLiteral("Temperature of a sensor, in Celsius."),
+    const QCommandLineOption tempOpt(QStringLiteral("temp"),
+                                     QStringLiteral("Temperature of a sensor, in Celsius."),
                                      QStringLiteral("SERIAL=VALUE"));
     const QCommandLineOption ctlOpt(QStringLiteral("ctl"), QStringLiteral("Read commands from this FIFO."),
                                     QStringLiteral("FIFO"));
-    const QCommandLineOption noStdinOpt(QStringLiteral("no-stdin"),
-                                        QStringLiteral("Leave standard input to the program instead of reading "
-                                                       "commands from it."));
+    const QCommandLineOption noStdinOpt(
+        QStringLiteral("no-stdin"), QStringLiteral("Leave standard input to the program instead of reading "
+                                                   "commands from it."));
     parser.addOptions({sensorOpt, watchdogOpt, tempOpt, ctlOpt, noStdinOpt});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("Program to run, after --."),
                                  QStringLiteral("[-- command args...]"));
@@ -153,7 +157,8 @@ int main(int argc, char **argv)
         const bool sensor = parser.values(sensorOpt).contains(spec);
         QString serial, product;
         splitDevice(spec, &serial, &product);
-        if (!sim.plug(sensor ? QStringLiteral("sensor") : QStringLiteral("watchdog"), serial, product, &error)) {
+        if (!sim.plug(sensor ? QStringLiteral("sensor") : QStringLiteral("watchdog"), serial, product,
+                      &error)) {
             std::fprintf(stderr, "tsl-devsim: %s\n", qPrintable(error));
             return 2;
         }
@@ -176,9 +181,11 @@ int main(int argc, char **argv)
 
     if (parser.isSet(ctlOpt)) {
         // Read and write, so the channel stays open between writers.
-        const int fd = open(QFile::encodeName(parser.value(ctlOpt)).constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        const int fd =
+            open(QFile::encodeName(parser.value(ctlOpt)).constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
-            std::fprintf(stderr, "tsl-devsim: %s: %s\n", qPrintable(parser.value(ctlOpt)), std::strerror(errno));
+            std::fprintf(stderr, "tsl-devsim: %s: %s\n", qPrintable(parser.value(ctlOpt)),
+                         std::strerror(errno));
             return 2;
         }
         new LineReader(fd, &sim, &app);
@@ -192,7 +199,8 @@ int main(int argc, char **argv)
 
     QProcess program;
     if (!command.isEmpty()) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment(); // carries LD_PRELOAD, UMOCKDEV_DIR
+        QProcessEnvironment env =
+            QProcessEnvironment::systemEnvironment(); // carries LD_PRELOAD, UMOCKDEV_DIR
         program.setProcessEnvironment(env);
         program.setProcessChannelMode(QProcess::ForwardedChannels);
         if (!readStdin)

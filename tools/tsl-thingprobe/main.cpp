@@ -20,7 +20,8 @@
 
 namespace {
 
-struct ThingType {
+struct ThingType
+{
     QString name;
     AbstractThingType *type = nullptr;
     QHash<QString, QVariant> settings; // the schema's defaults
@@ -69,8 +70,9 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Shows what the thing plug-ins find and report."));
     parser.addHelpOption();
-    const QCommandLineOption secondsOpt(QStringLiteral("seconds"), QStringLiteral("Run this long (default 10)."),
-                                        QStringLiteral("N"), QStringLiteral("10"));
+    const QCommandLineOption secondsOpt(QStringLiteral("seconds"),
+                                        QStringLiteral("Run this long (default 10)."), QStringLiteral("N"),
+                                        QStringLiteral("10"));
     const QCommandLineOption rescanOpt(QStringLiteral("rescan"),
                                        QStringLiteral("Scan again every N milliseconds (default 2000)."),
                                        QStringLiteral("MS"), QStringLiteral("2000"));
@@ -112,7 +114,9 @@ int main(int argc, char **argv)
                     continue;
                 }
                 const QString id = thing->shortid();
-                say(QStringLiteral("%1 created %2").arg(id, QString::fromUtf8(QJsonDocument(thing->state()).toJson(QJsonDocument::Compact))));
+                say(QStringLiteral("%1 created %2")
+                        .arg(id, QString::fromUtf8(
+                                     QJsonDocument(thing->state()).toJson(QJsonDocument::Compact))));
                 QObject::connect(thing, &QAbstractThing::stateChanged, &app, [id](const QJsonObject &state) {
                     say(QStringLiteral("%1 stateChanged %2")
                             .arg(id, QString::fromUtf8(QJsonDocument(state).toJson(QJsonDocument::Compact))));

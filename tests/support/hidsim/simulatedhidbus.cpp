@@ -43,10 +43,9 @@ int SimulatedHidBus::freeIndex() const
 {
     // The lowest hidraw index that no device, plugged or still held open by a client, occupies.
     for (int index = 0;; ++index) {
-        const bool taken = std::any_of(m_devices.begin(), m_devices.end(),
-                                       [index](const std::unique_ptr<SimulatedHidDevice> &dev) {
-                                           return dev->index() == index;
-                                       });
+        const bool taken = std::any_of(
+            m_devices.begin(), m_devices.end(),
+            [index](const std::unique_ptr<SimulatedHidDevice> &dev) { return dev->index() == index; });
         if (!taken)
             return index;
     }

@@ -30,10 +30,13 @@ public:
     QString umockdevDir() const;
 
     SimulatedHidDevice *plug(const SimulatedHidDevice::Config &config);
-    SimulatedHidDevice *plug(ushort vendorId, ushort productId, const QString &serial, const QString &product);
-    SimulatedHidDevice *plugSensor(const QString &serial, const QString &product = QStringLiteral("IOT DS18B20 HID"));
+    SimulatedHidDevice *plug(ushort vendorId, ushort productId, const QString &serial,
+                             const QString &product);
+    SimulatedHidDevice *plugSensor(const QString &serial,
+                                   const QString &product = QStringLiteral("IOT DS18B20 HID"));
     // A watchdog answers its status request from the start (all zero: no temperature sensor).
-    SimulatedHidDevice *plugWatchdog(const QString &serial, const QString &product = QStringLiteral("USB Watchdog"));
+    SimulatedHidDevice *plugWatchdog(const QString &serial,
+                                     const QString &product = QStringLiteral("USB Watchdog"));
 
     // Unplugs every plugged device with that serial; returns how many.
     int unplug(const QString &serial);

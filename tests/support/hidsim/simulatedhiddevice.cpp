@@ -80,7 +80,8 @@ QByteArray sysfsLine(const QString &value)
 
 } // namespace
 
-struct SimulatedHidDevice::Private {
+struct SimulatedHidDevice::Private
+{
     UMockdevTestbed *testbed = nullptr;
     UMockdevIoctlBase *handler = nullptr;
     Config config;
@@ -125,7 +126,8 @@ UMockdevIoctlData *clientBuffer(UMockdevIoctlClient *client, gsize size)
     UMockdevIoctlData *data =
         umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0, size, &error);
     if (!data) {
-        qWarning("simulated hid: cannot reach the client's buffer: %s", error ? error->message : "null pointer");
+        qWarning("simulated hid: cannot reach the client's buffer: %s",
+                 error ? error->message : "null pointer");
         g_clear_error(&error);
     }
     return data;
@@ -180,11 +182,11 @@ void SimulatedHidDevice::Private::answerIoctl(UMockdevIoctlClient *client)
             info->product = __s16(config.productId);
             umockdev_ioctl_client_complete(client, 0, 0);
         }
-    } else if (isHid && (_IOC_NR(request) == _IOC_NR(HIDIOCGRAWNAME(0))
-                         || _IOC_NR(request) == _IOC_NR(HIDIOCGRAWUNIQ(0)))) {
+    } else if (isHid && (_IOC_NR(request) == _IOC_NR(HIDIOCGRAWNAME(0)) ||
+                         _IOC_NR(request) == _IOC_NR(HIDIOCGRAWUNIQ(0)))) {
         if (resolve(size)) {
-            const QByteArray text = (_IOC_NR(request) == _IOC_NR(HIDIOCGRAWUNIQ(0)) ? config.serial : config.product)
-                                        .toUtf8();
+            const QByteArray text =
+                (_IOC_NR(request) == _IOC_NR(HIDIOCGRAWUNIQ(0)) ? config.serial : config.product).toUtf8();
             const gsize n = qMin(gsize(text.size()) + 1, size);
             memcpy(data->data, text.constData(), n);
             umockdev_ioctl_client_complete(client, glong(n), 0);
@@ -282,9 +284,10 @@ QByteArray SimulatedHidDevice::Private::record(const struct stat &node) const
     const QByteArray serial = sysfsLine(config.serial);
     const QByteArray product = sysfsLine(config.product);
     const QByteArray manufacturer = sysfsLine(config.manufacturer);
-    const QByteArray majorMinor = QByteArray::number(major(node.st_rdev)) + ':' + QByteArray::number(minor(node.st_rdev));
-    const QByteArray hidName = QByteArray("0003:") + vid.toUpper() + ':' + pid.toUpper() + '.'
-                               + QByteArray::number(index + 1, 16).rightJustified(4, '0').toUpper();
+    const QByteArray majorMinor =
+        QByteArray::number(major(node.st_rdev)) + ':' + QByteArray::number(minor(node.st_rdev));
+    const QByteArray hidName = QByteArray("0003:") + vid.toUpper() + ':' + pid.toUpper() + '.' +
+                               QByteArray::number(index + 1, 16).rightJustified(4, '0').toUpper();
     QByteArray descriptor;
     for (uchar b : ReportDescriptor)
         descriptor += QByteArray::number(b, 16).rightJustified(2, '0').toUpper();
@@ -293,11 +296,12 @@ QByteArray SimulatedHidDevice::Private::record(const struct stat &node) const
     QByteArray r;
     r += "P: " + sysUsb.mid(4) + "\n";
     r += "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DRIVER=usb\n";
-    r += "E: PRODUCT=" + QByteArray::number(config.vendorId, 16) + '/' + QByteArray::number(config.productId, 16)
-         + '/' + QByteArray::number(config.release, 16) + "\n";
+    r += "E: PRODUCT=" + QByteArray::number(config.vendorId, 16) + '/' +
+         QByteArray::number(config.productId, 16) + '/' + QByteArray::number(config.release, 16) + "\n";
     r += "E: BUSNUM=001\nE: DEVNUM=" + QByteArray::number(port + 1).rightJustified(3, '0') + "\n";
     r += "A: idVendor=" + vid + "\\n\nA: idProduct=" + pid + "\\n\nA: bcdDevice=" + release + "\\n\n";
-    r += "A: manufacturer=" + manufacturer + "\\n\nA: product=" + product + "\\n\nA: serial=" + serial + "\\n\n";
+    r += "A: manufacturer=" + manufacturer + "\\n\nA: product=" + product + "\\n\nA: serial=" + serial +
+         "\\n\n";
     r += "A: busnum=1\\n\nA: devnum=" + QByteArray::number(port + 1) + "\\n\nA: speed=12\\n\n\n";
 
     r += "P: " + sysInterface.mid(4) + "\n";
@@ -306,7 +310,8 @@ QByteArray SimulatedHidDevice::Private::record(const struct stat &node) const
 
     r += "P: " + sysHid.mid(4) + "\n";
     r += "E: SUBSYSTEM=hid\nE: DRIVER=hid-generic\n";
-    r += "E: HID_ID=0003:" + vid.toUpper().rightJustified(8, '0') + ':' + pid.toUpper().rightJustified(8, '0') + "\n";
+    r += "E: HID_ID=0003:" + vid.toUpper().rightJustified(8, '0') + ':' +
+         pid.toUpper().rightJustified(8, '0') + "\n";
     r += "E: HID_NAME=" + manufacturer + ' ' + product + "\n";
     r += "E: HID_PHYS=usb-0000:00:14.0-" + QByteArray::number(port) + "/input0\n";
     r += "E: HID_UNIQ=" + serial + "\n";
@@ -314,8 +319,8 @@ QByteArray SimulatedHidDevice::Private::record(const struct stat &node) const
 
     r += "P: " + sysHidraw.mid(4) + "\n";
     r += "E: SUBSYSTEM=hidraw\nE: DEVNAME=" + devnode + "\n";
-    r += "E: MAJOR=" + QByteArray::number(major(node.st_rdev)) + "\nE: MINOR=" + QByteArray::number(minor(node.st_rdev))
-         + "\n";
+    r += "E: MAJOR=" + QByteArray::number(major(node.st_rdev)) +
+         "\nE: MINOR=" + QByteArray::number(minor(node.st_rdev)) + "\n";
     r += "A: dev=" + majorMinor + "\\n\n";
     r += "L: device=../../../" + hidName + "\n";
     return r;
@@ -350,9 +355,10 @@ SimulatedHidDevice::SimulatedHidDevice(_UMockdevTestbed *testbed, int index, con
     d->devnode = "/dev/hidraw" + QByteArray::number(index);
     d->sysUsb = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-" + QByteArray::number(port);
     d->sysInterface = d->sysUsb + "/1-" + QByteArray::number(port) + ":1.0";
-    d->sysHid = d->sysInterface + "/0003:" + QByteArray::number(config.vendorId, 16).rightJustified(4, '0').toUpper()
-                + ':' + QByteArray::number(config.productId, 16).rightJustified(4, '0').toUpper() + '.'
-                + QByteArray::number(index + 1, 16).rightJustified(4, '0').toUpper();
+    d->sysHid = d->sysInterface +
+                "/0003:" + QByteArray::number(config.vendorId, 16).rightJustified(4, '0').toUpper() + ':' +
+                QByteArray::number(config.productId, 16).rightJustified(4, '0').toUpper() + '.' +
+                QByteArray::number(index + 1, 16).rightJustified(4, '0').toUpper();
     d->sysHidraw = d->sysHid + "/hidraw/hidraw" + QByteArray::number(index);
 
     // The handler comes first, so the node never exists without it.
@@ -497,7 +503,8 @@ void SimulatedHidDevice::removeFeature(uchar reportId)
     d->features.remove(reportId);
 }
 
-void SimulatedHidDevice::setWatchdogStatus(uchar status, uchar status2, uchar kind, uchar b4, uchar b5, uchar b6)
+void SimulatedHidDevice::setWatchdogStatus(uchar status, uchar status2, uchar kind, uchar b4, uchar b5,
+                                           uchar b6)
 {
     QByteArray report(17, 0);
     report[0] = 4;

@@ -14,7 +14,8 @@ struct _UMockdevTestbed;
 class SimulatedHidDevice
 {
 public:
-    struct Config {
+    struct Config
+    {
         ushort vendorId = 0;
         ushort productId = 0;
         QString serial;
