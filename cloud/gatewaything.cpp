@@ -22,8 +22,12 @@ constexpr int FirstReportSpreadMs = 40000;
 
 } // namespace
 
-GatewayThing::GatewayThing(QObject *parent) : QAbstractThing(parent), m_client(new CalvexCloudClient(this))
+GatewayThing::GatewayThing(QObject *parent)
+    : QAbstractThing(parent), m_client(new CalvexCloudClient(this)), m_firstReportTimer(new QTimer(this))
 {
+    m_firstReportTimer->setObjectName(QStringLiteral("firstReport"));
+    m_firstReportTimer->setSingleShot(true);
+    connect(m_firstReportTimer, &QTimer::timeout, this, &GatewayThing::reportStates);
     connect(m_client, &CalvexCloudClient::connectivityChanged, this, &GatewayThing::mqtt_connectivityChanged);
     connect(m_client, &CalvexCloudClient::messageReceived, this, &GatewayThing::mqtt_messageReceived);
     connect(m_client, &CalvexCloudClient::messagePublished, this, &GatewayThing::mqtt_messagePublished);
@@ -106,8 +110,8 @@ void GatewayThing::mqtt_connectivityChanged(bool on)
     if (on) {
         m_reportTimer = startTimer(m_reportInterval * 1000, Qt::CoarseTimer);
         if (m_firstReport) {
-            const int delay = FirstReportDelayMs + int(QRandomGenerator::system()->bounded(FirstReportSpreadMs));
-            QTimer::singleShot(delay, this, &GatewayThing::reportStates);
+            m_firstReportTimer->start(FirstReportDelayMs
+                                      + int(QRandomGenerator::system()->bounded(FirstReportSpreadMs)));
         }
     }
     m_firstReport = false;

@@ -7,6 +7,7 @@
 #include <QList>
 
 class CalvexCloudClient;
+class QTimer;
 
 // The gateway itself as a thing of the cloud: it owns the MQTT client, keeps the registered devices
 // as siblings, reports their states, routes cloud updates to them, and builds and applies the
@@ -59,7 +60,8 @@ public:
     bool setCredentials(const QByteArray &cert, const QByteArray &key);
 
     CalvexCloudClient *client() const { return m_client; }
-    bool reportTimerActive() const { return m_reportTimer > 0; }
+    // Period of the running report timer in milliseconds, 0 when none runs.
+    int reportTimerPeriod() const { return m_reportTimer > 0 ? m_reportInterval * 1000 : 0; }
 
 signals:
     void connectivityChanged(bool on);
@@ -91,4 +93,6 @@ private:
     CalvexCloudClient *m_client = nullptr;
     int m_reportTimer = -1;
     bool m_firstReport = false;
+    // The one extra report 30 to 70 s after a first connection.
+    QTimer *m_firstReportTimer = nullptr;
 };

@@ -66,7 +66,6 @@ public:
     quint64 generation = 0; // bumped whenever an attempt starts or is dropped
     MqttSession *session = nullptr;
     bool refused = false; // the broker answered the current attempt with a refusal
-    int lookupId = -1;
     QList<QHostAddress> addresses;
     int nextAddress = 0;
     int roundError = MqttSession::NoError;
@@ -92,14 +91,13 @@ void QMqttConnection::Private::startRound()
             q, [this, gen] { hostFound(gen, QHostInfo()); }, Qt::QueuedConnection);
         return;
     }
-    lookupId = QHostInfo::lookupHost(host, q, [this, gen](const QHostInfo &info) { hostFound(gen, info); });
+    QHostInfo::lookupHost(host, q, [this, gen](const QHostInfo &info) { hostFound(gen, info); });
 }
 
 void QMqttConnection::Private::hostFound(quint64 gen, const QHostInfo &info)
 {
     if (gen != generation || phase != LookingUp)
         return;
-    lookupId = -1;
     addresses = info.error() == QHostInfo::NoError ? info.addresses() : QList<QHostAddress>();
     if (addresses.isEmpty()) {
         endRound(SocketHostNotFoundError);
@@ -159,10 +157,8 @@ void QMqttConnection::Private::scheduleRetry()
 void QMqttConnection::Private::teardown()
 {
     ++generation;
-    if (lookupId != -1) {
-        QHostInfo::abortHostLookup(lookupId);
-        lookupId = -1;
-    }
+    // A running host lookup is left to finish: aborting one leaks its record in Qt 5, and its
+    // result is dropped by the generation check (or never delivered once the connection is gone).
     retryTimer->stop();
     closeTimer->stop();
     if (session) {

@@ -1,5 +1,9 @@
 #include "appidentity.h"
 #include "calvexcloudclient.h"
+#include "eventwait.h"
+#include "mosquittobroker.h"
+#include "mosquittosubscriber.h"
+#include "testpki.h"
 #include "fakething.h"
 #include "gatewaything.h"
 #include "registrationcodec.h"
@@ -10,13 +14,61 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+const QString GatewayId = QStringLiteral("gateway_200_5521_9");
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
 
 class TestGatewayThing : public QObject
 {
     Q_OBJECT
 
+    std::unique_ptr<MosquittoBroker> m_broker;
+    TestPki::Identity m_identity;
+
+    // A registered gateway with its credentials, pointed at the test broker.
+    void registerGateway(GatewayThing &gateway)
+    {
+        QSettings settings;
+        settings.setValue(Key::CloudSerial, "5521");
+        settings.setValue(Key::CloudHost, m_broker->host());
+        settings.setValue(Key::CloudPort, m_broker->port());
+        gateway.setRegid("9");
+        QVERIFY(gateway.client()->storeCredentials(readFile(m_identity.certPath), readFile(m_identity.keyPath)));
+    }
+
+    bool connectGateway(GatewayThing &gateway, bool firstrun)
+    {
+        QSignalSpy online(&gateway, &GatewayThing::connectivityChanged);
+        if (!gateway.connectToCloud(firstrun))
+            return false;
+        return waitUntil([&] { return !online.isEmpty() && online.last().at(0).toBool(); }, 15000);
+    }
+
 private slots:
-    void initTestCase() { setApplicationIdentity(); }
+    void initTestCase()
+    {
+        setApplicationIdentity();
+        TestPki &pki = TestPki::instance();
+        QVERIFY2(pki.isValid(), qPrintable(pki.errorString()));
+        qputenv("TSL_GATE_CA_BUNDLE", pki.caPath().toUtf8());
+        m_identity = pki.client(GatewayId);
+        QVERIFY(!m_identity.isNull());
+        m_broker = std::make_unique<MosquittoBroker>();
+        QVERIFY2(m_broker->start(), qPrintable(m_broker->errorString()));
+    }
+    void cleanupTestCase() { m_broker.reset(); }
     void init() { QSettings().clear(); }
 
     void identity()
@@ -239,6 +291,127 @@ private slots:
         QCOMPARE(serial.count(), 0);
         QCOMPARE(gateway.client()->keyStatus(), CalvexCloudClient::FileMissing);
         QCOMPARE(gateway.client()->certStatus(), CalvexCloudClient::FileMissing);
+    }
+
+    void goodGatewayResult()
+    {
+        GatewayThing gateway;
+        gateway.setName("Office");
+        QSignalSpy serial(&gateway, &QAbstractThing::serialChanged);
+        QSignalSpy changed(&gateway, &GatewayThing::settingsChanged);
+        const QJsonObject reply{{"id", GatewayId},
+                                {"alias", "HQ"},
+                                {"cred", QJsonObject{{"priv", QString::fromLatin1(readFile(m_identity.keyPath))},
+                                                     {"file", QString::fromLatin1(readFile(m_identity.certPath))}}},
+                                {"server", "localhost"},
+                                {"port", 18883}};
+        QVERIFY(gateway.processRegistration(reply, {}, true));
+        QCOMPARE(gateway.regid(), QStringLiteral("9"));
+        QCOMPARE(gateway.cloudid(), GatewayId);
+        QCOMPARE(gateway.name(), QStringLiteral("HQ"));
+        QCOMPARE(serial.count(), 1);
+        QCOMPARE(serial.at(0), QVariantList({"?", "5521"}));
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(gateway.client()->keyStatus(), CalvexCloudClient::Ok);
+        QCOMPARE(gateway.client()->certStatus(), CalvexCloudClient::Ok);
+
+        // An empty alias keeps the name; the same serial is announced again.
+        QVERIFY(gateway.processRegistration({{"id", GatewayId}, {"alias", ""}, {"cred", reply["cred"]}}, {}, true));
+        QCOMPARE(gateway.name(), QStringLiteral("HQ"));
+        QCOMPARE(serial.count(), 2);
+
+        gateway.clearRegistration();
+        QCOMPARE(gateway.regid(), QString());
+        QCOMPARE(gateway.client()->keyStatus(), CalvexCloudClient::FileMissing);
+        QCOMPARE(gateway.client()->certStatus(), CalvexCloudClient::FileMissing);
+    }
+
+    void reportsOverTheBroker()
+    {
+        GatewayThing gateway;
+        registerGateway(gateway);
+        auto *sensor = new FakeThing("thx9", "A1B2");
+        sensor->setRegid("7");
+        sensor->change({{"t", 21.5}});
+        auto *silent = new FakeThing("watchdog", "W1"); // no state yet: not reported
+        silent->setRegid("8");
+        gateway.addSibling(sensor);
+        gateway.addSibling(silent);
+
+        MosquittoSubscriber states(*m_broker, "things/+/state");
+        QVERIFY(states.waitForSubscribed());
+        QVERIFY(connectGateway(gateway, true));
+        QCOMPARE(gateway.reportTimerPeriod(), 300000);
+        // The first full report comes 30 to 70 s after a first-run connection.
+        auto *first = gateway.findChild<QTimer *>("firstReport");
+        QVERIFY(first && first->isActive());
+        QVERIFY(first->remainingTime() > 25000 && first->remainingTime() <= 70000);
+
+        gateway.reportStates();
+        QVERIFY2(states.waitForLines(2), qPrintable(states.transcript()));
+        QCOMPARE(states.lines(), QStringList({"things/thx9_100_A1B2_7/state {\"t\":21.5}",
+                                              "things/gateway_200_5521_9/state {\"count\":2}"}));
+
+        // A new interval restarts the running timer at once.
+        gateway.setReportInterval(600);
+        QCOMPARE(gateway.reportTimerPeriod(), 600000);
+
+        // A reconnection that is not a first run schedules no extra report.
+        gateway.disconnectFromCloud();
+        QCOMPARE(gateway.reportTimerPeriod(), 0);
+        QVERIFY(!first->isActive() || first->remainingTime() > 0);
+        first->stop();
+        QVERIFY(connectGateway(gateway, false));
+        QVERIFY(!first->isActive());
+        gateway.removeSibling(sensor);
+        gateway.removeSibling(silent);
+    }
+
+    void immediateReportsAndCloudUpdates()
+    {
+        GatewayThing gateway;
+        registerGateway(gateway);
+        auto *sensor = new FakeThing("thx9", "A1B2");
+        sensor->setRegid("7");
+        auto *watchdog = new FakeThing("watchdog", "W1");
+        watchdog->setRegid("8");
+        watchdog->setReportChanges(true);
+        gateway.addSibling(sensor);
+        gateway.addSibling(watchdog);
+        QVERIFY(connectGateway(gateway, false));
+        MosquittoSubscriber states(*m_broker, "things/+/state");
+        QVERIFY(states.waitForSubscribed());
+
+        // Only flagged siblings report at once; the acknowledgement reaches the sibling.
+        sensor->change({{"t", 30.0}});
+        watchdog->change({{"flags", 1}, {"ch3", QJsonValue::Null}});
+        QVERIFY(states.waitForLines(1));
+        QCOMPARE(states.lines().first(), QStringLiteral("things/watchdog_100_W1_8/state {\"ch3\":null,\"flags\":1}"));
+        QVERIFY(waitUntil([&] { return watchdog->published == 1; }, 5000));
+
+        // An update from the cloud reaches the sibling, and its new state goes out at once,
+        // whatever its report flag; refused updates, bad JSON and unknown ids are dropped.
+        QVERIFY(m_broker->publish("things/thx9_100_A1B2_7/update", "{\"t\":1}"));
+        QVERIFY(waitUntil([&] { return sensor->updates.size() == 1; }, 10000));
+        QVERIFY(states.waitForLines(2));
+        QCOMPARE(states.lines().at(1), QStringLiteral("things/thx9_100_A1B2_7/state {\"t\":1}"));
+
+        watchdog->acceptUpdates = false;
+        QVERIFY(m_broker->publish("things/watchdog_100_W1_8/update", "{\"rst\":1}"));
+        QVERIFY(m_broker->publish("things/watchdog_100_W1_8/update", "not json"));
+        QVERIFY(m_broker->publish("things/watchdog_100_W9_8/update", "{}"));
+        QVERIFY(m_broker->publish("things/thx9_100_A1B2_7/update", "{\"t\":2}"));
+        QVERIFY(waitUntil([&] { return sensor->updates.size() == 2; }, 10000));
+        QVERIFY(states.waitForLines(3));
+        QCOMPARE(watchdog->updates, QList<QJsonObject>{QJsonObject({{"rst", 1}})});
+        QCOMPARE(states.lines().size(), 3);
+        QCOMPARE(states.lines().at(2), QStringLiteral("things/thx9_100_A1B2_7/state {\"t\":2}"));
+
+        // After removal no update reaches it.
+        gateway.removeSibling(sensor);
+        QVERIFY(m_broker->publish("things/thx9_100_A1B2_7/update", "{\"t\":3}"));
+        QTest::qWait(300);
+        gateway.removeSibling(watchdog);
     }
 };
 
