@@ -69,7 +69,11 @@ private slots:
         QVERIFY2(m_broker->start(), qPrintable(m_broker->errorString()));
     }
     void cleanupTestCase() { m_broker.reset(); }
-    void init() { QSettings().clear(); }
+    void init()
+    {
+        QSettings().clear();
+        CalvexCloudClient().removeCredentials();
+    }
 
     void identity()
     {
