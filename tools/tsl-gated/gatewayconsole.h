@@ -1,0 +1,56 @@
+#pragma once
+
+#include "cxgatewrunner.h"
+
+#include <QObject>
+#include <QStringList>
+#include <QThread>
+#include <QTimer>
+
+class QTextStream;
+
+// The gateway core without a window: the runner on its worker thread, driven the way the main
+// window drives it (load, list, scan, list things, connect, status, periodic rescans), with every
+// completion and every thing row printed as one line on standard output.
+class GatewayConsole : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Options
+    {
+        int rescanSeconds = 60;
+        bool registerGateway = false;
+        bool reportChanges = false;
+    };
+
+    explicit GatewayConsole(const Options &options, QObject *parent = nullptr);
+    // Stops the worker; the runner saves the pool and releases everything as the thread ends.
+    ~GatewayConsole() override;
+
+    void start();
+
+signals:
+    void registrationEnded(bool ok);
+
+private slots:
+    void runner_finished(int op, const QVariant &result);
+    void runner_thingChanged(const ThingState &thing);
+    void runner_connectivityChanged(bool on);
+
+private:
+    template<typename... Args>
+    void request(const char *slot, Args... args)
+    {
+        QMetaObject::invokeMethod(m_runner, slot, Qt::QueuedConnection, args...);
+    }
+    void nameUnnamedThings(const QStringList &shortids);
+    void flagThingsForImmediateReports();
+    void print(const QString &line);
+
+    Options m_options;
+    QThread m_thread;
+    CxgatewRunner *m_runner = nullptr;
+    QTimer m_rescanTimer;
+    bool m_registrationStarted = false;
+};
