@@ -1,0 +1,230 @@
+#include "httpconnection.h"
+
+#include <QTcpSocket>
+#include <QTimer>
+#include <QUrl>
+
+HttpConnection::HttpConnection(QTcpSocket *socket, QObject *parent)
+    : QObject(parent), m_socket(socket), m_timeout(new QTimer(this))
+{
+    m_socket->setParent(this);
+    m_timeout->setSingleShot(true);
+    connect(m_timeout, &QTimer::timeout, this, [this] {
+        if (!m_answered)
+            fail(408, QStringLiteral("The request took too long"));
+    });
+    m_timeout->start(RequestTimeoutMs);
+    connect(m_socket, &QTcpSocket::readyRead, this, &HttpConnection::readData);
+    connect(m_socket, &QTcpSocket::disconnected, this, [this] {
+        if (!m_closed) {
+            m_closed = true;
+            emit closed();
+        }
+        deleteLater();
+    });
+}
+
+QByteArray HttpConnection::reason(int status)
+{
+    switch (status) {
+    case 200:
+        return "OK";
+    case 303:
+        return "See Other";
+    case 400:
+        return "Bad Request";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 408:
+        return "Request Timeout";
+    case 413:
+        return "Payload Too Large";
+    case 501:
+        return "Not Implemented";
+    case 503:
+        return "Service Unavailable";
+    case 505:
+        return "HTTP Version Not Supported";
+    default:
+        return "Error";
+    }
+}
+
+bool HttpConnection::isOpen() const
+{
+    return !m_closed && m_socket->state() == QAbstractSocket::ConnectedState;
+}
+
+void HttpConnection::readData()
+{
+    if (m_answered) {
+        // Nothing more is expected on this connection; do not let it pile up.
+        m_socket->readAll();
+        return;
+    }
+    m_buffer += m_socket->read(MaxRequestSize + 1 - m_buffer.size());
+    if (m_headLength < 0) {
+        int end = m_buffer.indexOf("\r\n\r\n");
+        int sep = 4;
+        const int bare = m_buffer.indexOf("\n\n");
+        if (bare >= 0 && (end < 0 || bare < end)) {
+            end = bare;
+            sep = 2;
+        }
+        if (end < 0) {
+            if (m_buffer.size() > MaxRequestSize)
+                fail(413, QStringLiteral("The request is too large"));
+            return;
+        }
+        if (!parseHead(m_buffer.left(end)))
+            return;
+        m_headLength = end + sep;
+    }
+    if (m_headLength + m_bodyLength > MaxRequestSize) {
+        fail(413, QStringLiteral("The request is too large"));
+        return;
+    }
+    if (m_buffer.size() < m_headLength + m_bodyLength) {
+        if (m_buffer.size() > MaxRequestSize)
+            fail(413, QStringLiteral("The request is too large"));
+        return;
+    }
+    m_body = m_buffer.mid(m_headLength, int(m_bodyLength));
+    m_buffer.clear();
+    m_timeout->stop();
+    m_answered = true;
+    emit requestReady(this);
+}
+
+bool HttpConnection::parseHead(const QByteArray &head)
+{
+    QList<QByteArray> lines = head.split('\n');
+    for (QByteArray &line : lines) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+    }
+    const QList<QByteArray> requestLine = lines.value(0).split(' ');
+    if (requestLine.size() != 3 || requestLine[0].isEmpty() || requestLine[1].isEmpty()) {
+        fail(400, QStringLiteral("Malformed request line"));
+        return false;
+    }
+    if (!requestLine[2].startsWith("HTTP/1.")) {
+        fail(505, QStringLiteral("Only HTTP/1.x is spoken here"));
+        return false;
+    }
+    for (const char c : requestLine[0]) {
+        if (c < 'A' || c > 'Z') {
+            fail(400, QStringLiteral("Malformed method"));
+            return false;
+        }
+    }
+    m_method = QString::fromLatin1(requestLine[0]);
+    const QUrl url = QUrl::fromEncoded(requestLine[1], QUrl::StrictMode);
+    if (!url.isValid() || !requestLine[1].startsWith('/')) {
+        fail(400, QStringLiteral("Malformed request target"));
+        return false;
+    }
+    m_path = url.path();
+    m_query = QUrlQuery(url);
+
+    for (int i = 1; i < lines.size(); ++i) {
+        const int colon = lines[i].indexOf(':');
+        if (colon <= 0) {
+            fail(400, QStringLiteral("Malformed header line"));
+            return false;
+        }
+        m_headers.insert(lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
+    }
+    if (m_headers.contains("transfer-encoding")) {
+        fail(501, QStringLiteral("Chunked request bodies are not supported"));
+        return false;
+    }
+    m_bodyLength = 0;
+    if (m_headers.contains("content-length")) {
+        bool ok = false;
+        const QByteArray value = m_headers.value("content-length");
+        m_bodyLength = value.toLongLong(&ok);
+        if (!ok || m_bodyLength < 0 || value.startsWith('+')) {
+            fail(400, QStringLiteral("Malformed Content-Length"));
+            return false;
+        }
+    }
+    return true;
+}
+
+QUrlQuery HttpConnection::formFields() const
+{
+    QByteArray text = m_body;
+    // In a form body "+" stands for a space; QUrlQuery only knows "%20".
+    text.replace('+', "%20");
+    return QUrlQuery(QString::fromUtf8(text));
+}
+
+void HttpConnection::writeHead(int status, const QByteArray &contentType, qint64 length)
+{
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason(status) + "\r\n";
+    head += "Content-Type: " + contentType + "\r\n";
+    if (length >= 0)
+        head += "Content-Length: " + QByteArray::number(length) + "\r\n";
+    head += "Cache-Control: no-cache\r\nConnection: close\r\n\r\n";
+    m_socket->write(head);
+}
+
+void HttpConnection::respond(int status, const QByteArray &contentType, const QByteArray &body)
+{
+    m_answered = true;
+    if (m_closed)
+        return;
+    writeHead(status, contentType, body.size());
+    m_socket->write(body);
+    finish();
+}
+
+void HttpConnection::respondError(int status, const QString &message)
+{
+    const QByteArray text = QByteArray::number(status) + ' ' + reason(status) +
+                            (message.isEmpty() ? QByteArray() : ": " + message.toUtf8()) + '\n';
+    respond(status, "text/plain; charset=utf-8", text);
+}
+
+void HttpConnection::fail(int status, const QString &message)
+{
+    m_timeout->stop();
+    respondError(status, message);
+}
+
+void HttpConnection::beginStream(const QByteArray &contentType)
+{
+    m_answered = true;
+    if (m_closed)
+        return;
+    writeHead(200, contentType, -1);
+}
+
+void HttpConnection::sendChunk(const QByteArray &data)
+{
+    if (isOpen())
+        m_socket->write(data);
+}
+
+void HttpConnection::finish()
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    m_timeout->stop();
+    emit closed();
+    // Sends what is pending, then closes; disconnected() deletes this object. A peer that never
+    // reads its answer is cut off after a while.
+    m_socket->disconnectFromHost();
+    if (m_socket->state() == QAbstractSocket::UnconnectedState) {
+        deleteLater();
+        return;
+    }
+    QTimer::singleShot(FlushTimeoutMs, this, [this] {
+        m_socket->abort();
+        deleteLater();
+    });
+}
