@@ -143,7 +143,8 @@ double VGL5Device::decodeTemperature(const uint8_t *report)
 
 void VGL5Device::statePublished()
 {
-    if (!(m_flags & 1))
+    // Bit 0 says "not published yet": it only goes once a real state (after the first poll) went out.
+    if (!(m_flags & 1) || m_status == -1)
         return;
     m_flags &= ~1;
     emit stateChanged(state());
