@@ -102,7 +102,9 @@ QString read(const QString &file, QList<Section> *sections)
     if (u32At(data, 0) != FormatVersion)
         return message(QT_TRANSLATE_NOOP("CxgatewRunner", "Cannot restore config - wrong version"));
     const qint64 tableLength = u32At(data, 4);
-    if (tableLength == 0 || HeaderSize + tableLength >= size)
+    // A table without one whole entry names no section: there would be nothing to restore, and
+    // calling that a success would hide a damaged file.
+    if (tableLength < EntrySize || HeaderSize + tableLength >= size)
         return message(QT_TRANSLATE_NOOP("CxgatewRunner", "Cannot restore config from %1"), file);
 
     QList<Section> found;
