@@ -6,6 +6,11 @@
 #include <QProcess>
 
 MosquittoSubscriber::MosquittoSubscriber(const MosquittoBroker &broker, const QString &topicFilter)
+    : MosquittoSubscriber(broker.clientArguments(), topicFilter)
+{
+}
+
+MosquittoSubscriber::MosquittoSubscriber(const QStringList &clientArguments, const QString &topicFilter)
 {
     m_process = new QProcess;
     m_process->setProcessChannelMode(QProcess::MergedChannels);
@@ -15,7 +20,7 @@ MosquittoSubscriber::MosquittoSubscriber(const MosquittoBroker &broker, const QS
     m_process->start(
         QStringLiteral("stdbuf"),
         QStringList{QStringLiteral("-oL"), QStringLiteral("mosquitto_sub")}
-            << broker.clientArguments()
+            << clientArguments
             << QStringList{QStringLiteral("-d"), QStringLiteral("-v"), QStringLiteral("-t"), topicFilter});
 }
 

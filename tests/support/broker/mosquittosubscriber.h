@@ -20,6 +20,8 @@ class MosquittoSubscriber
 {
 public:
     MosquittoSubscriber(const MosquittoBroker &broker, const QString &topicFilter);
+    // Any broker: clientArguments are the mosquitto_sub options that reach it (host, port, TLS files).
+    MosquittoSubscriber(const QStringList &clientArguments, const QString &topicFilter);
     ~MosquittoSubscriber();
 
     // True once the broker has acknowledged the subscription.
