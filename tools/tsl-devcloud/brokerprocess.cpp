@@ -142,7 +142,8 @@ bool BrokerProcess::writeConfig()
     // As root mosquitto would switch to the "mosquitto" user, which cannot read the data directory.
     if (::geteuid() == 0)
         conf << QStringLiteral("user root");
-    return writeFile(dir.filePath(QStringLiteral("mosquitto.conf")), conf.join(QLatin1Char('\n')).toUtf8() + '\n');
+    return writeFile(dir.filePath(QStringLiteral("mosquitto.conf")),
+                     conf.join(QLatin1Char('\n')).toUtf8() + '\n');
 }
 
 bool BrokerProcess::launch()
@@ -157,8 +158,9 @@ bool BrokerProcess::launch()
     m_process->setProcessChannelMode(QProcess::MergedChannels);
     m_process->setStandardOutputFile(logPath(), QIODevice::Append);
     m_process->setStandardInputFile(QProcess::nullDevice());
-    m_process->start(QStringLiteral("mosquitto"),
-                     {QStringLiteral("-c"), QDir(m_config.dataDir).filePath(QStringLiteral("mosquitto.conf"))});
+    m_process->start(
+        QStringLiteral("mosquitto"),
+        {QStringLiteral("-c"), QDir(m_config.dataDir).filePath(QStringLiteral("mosquitto.conf"))});
     if (!m_process->waitForStarted(StartTimeoutMs)) {
         m_error = QStringLiteral("cannot start mosquitto: ") + m_process->errorString();
         stop();
@@ -175,8 +177,9 @@ bool BrokerProcess::launch()
     }
     if (!running) {
         const QString log = readLogFrom(logStart).trimmed();
-        m_error = QStringLiteral("mosquitto did not come up on port %1%2").arg(m_port).arg(
-            log.isEmpty() ? QString() : QStringLiteral(":\n") + log);
+        m_error = QStringLiteral("mosquitto did not come up on port %1%2")
+                      .arg(m_port)
+                      .arg(log.isEmpty() ? QString() : QStringLiteral(":\n") + log);
         stop();
         return false;
     }
@@ -184,8 +187,9 @@ bool BrokerProcess::launch()
             [this](int code, QProcess::ExitStatus status) {
                 if (m_stopping)
                     return;
-                emit died(status == QProcess::CrashExit ? QStringLiteral("mosquitto crashed")
-                                                        : QStringLiteral("mosquitto exited with %1").arg(code));
+                emit died(status == QProcess::CrashExit
+                              ? QStringLiteral("mosquitto crashed")
+                              : QStringLiteral("mosquitto exited with %1").arg(code));
             });
     return true;
 }

@@ -18,8 +18,8 @@
 DevCloud::DevCloud(const Options &options, QObject *parent)
     : QObject(parent), m_options(options), m_ca(new LocalCa(options.dataDir)),
       m_store(new FleetStore(QDir(options.dataDir).filePath(QStringLiteral("registry.json")))),
-      m_broker(new BrokerProcess(this)), m_http(new HttpServer(this)), m_registrar(new Registrar(m_store, m_ca, this)),
-      m_portal(new Portal(m_registrar, this))
+      m_broker(new BrokerProcess(this)), m_http(new HttpServer(this)),
+      m_registrar(new Registrar(m_store, m_ca, this)), m_portal(new Portal(m_registrar, this))
 {
     connect(m_http, &HttpServer::requestReady, this, &DevCloud::route);
     connect(m_registrar, &Registrar::registered, this, &DevCloud::updateBroker);
@@ -44,8 +44,8 @@ bool DevCloud::start()
             return false;
         }
         // It holds private keys.
-        QFile::setPermissions(m_options.dataDir, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                     QFileDevice::ExeOwner);
+        QFile::setPermissions(m_options.dataDir,
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
     if (!m_ca->open()) {
         m_error = m_ca->errorString();
@@ -66,7 +66,9 @@ bool DevCloud::start()
         return false;
     }
     if (!m_http->listen(m_options.httpPort)) {
-        m_error = QStringLiteral("cannot listen on 127.0.0.1:%1: %2").arg(m_options.httpPort).arg(m_http->errorString());
+        m_error = QStringLiteral("cannot listen on 127.0.0.1:%1: %2")
+                      .arg(m_options.httpPort)
+                      .arg(m_http->errorString());
         m_broker->stop();
         return false;
     }

@@ -56,8 +56,10 @@ bool FleetStore::save()
 {
     QJsonObject gws;
     for (const Gateway &gw : qAsConst(m_gateways))
-        gws.insert(gw.id, QJsonObject{{QStringLiteral("alias"), gw.alias}, {QStringLiteral("devices"), fleetJson(gw)}});
-    const QJsonObject root{{QStringLiteral("nextSerial"), double(m_nextSerial)}, {QStringLiteral("gateways"), gws}};
+        gws.insert(gw.id, QJsonObject{{QStringLiteral("alias"), gw.alias},
+                                      {QStringLiteral("devices"), fleetJson(gw)}});
+    const QJsonObject root{{QStringLiteral("nextSerial"), double(m_nextSerial)},
+                           {QStringLiteral("gateways"), gws}};
     QSaveFile f(m_path);
     const QByteArray data = QJsonDocument(root).toJson(QJsonDocument::Indented);
     if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size() || !f.commit()) {
@@ -110,7 +112,7 @@ QString FleetStore::newRegid()
 
 bool FleetStore::isValidShortId(const QString &shortId)
 {
-    static const QRegularExpression re(
-        QRegularExpression::anchoredPattern(QStringLiteral("[A-Za-z0-9.:?@-]+_[A-Za-z0-9.:?@-]+_[A-Za-z0-9.:?@-]+")));
+    static const QRegularExpression re(QRegularExpression::anchoredPattern(
+        QStringLiteral("[A-Za-z0-9.:?@-]+_[A-Za-z0-9.:?@-]+_[A-Za-z0-9.:?@-]+")));
     return shortId.size() <= MaxShortIdLength && re.match(shortId).hasMatch();
 }

@@ -4,6 +4,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <sys/socket.h>
+
 HttpConnection::HttpConnection(QTcpSocket *socket, QObject *parent)
     : QObject(parent), m_socket(socket), m_timeout(new QTimer(this))
 {
@@ -59,7 +61,7 @@ bool HttpConnection::isOpen() const
 
 void HttpConnection::readData()
 {
-    if (m_answered) {
+    if (m_answered || m_closed) {
         // Nothing more is expected on this connection; do not let it pile up.
         m_socket->readAll();
         return;
@@ -192,6 +194,7 @@ void HttpConnection::respondError(int status, const QString &message)
 void HttpConnection::fail(int status, const QString &message)
 {
     m_timeout->stop();
+    m_socket->readAll();
     respondError(status, message);
 }
 
@@ -216,15 +219,31 @@ void HttpConnection::finish()
     m_closed = true;
     m_timeout->stop();
     emit closed();
-    // Sends what is pending, then closes; disconnected() deletes this object. A peer that never
-    // reads its answer is cut off after a while.
-    m_socket->disconnectFromHost();
-    if (m_socket->state() == QAbstractSocket::UnconnectedState) {
+    if (m_socket->state() != QAbstractSocket::ConnectedState) {
         deleteLater();
         return;
     }
+    // A lingering close: send the rest, then end our direction only and discard whatever the
+    // peer still sends until it closes too. Closing outright with unread input would reset the
+    // connection and could destroy the answer before the peer has read it (a refused oversized
+    // request, for instance). A peer that never closes is cut off after a while.
+    if (m_socket->bytesToWrite() == 0)
+        shutdownWrite();
+    else
+        connect(m_socket, &QTcpSocket::bytesWritten, this, [this] {
+            if (m_socket->bytesToWrite() == 0)
+                shutdownWrite();
+        });
     QTimer::singleShot(FlushTimeoutMs, this, [this] {
         m_socket->abort();
         deleteLater();
     });
+}
+
+void HttpConnection::shutdownWrite()
+{
+    if (m_shutDown)
+        return;
+    m_shutDown = true;
+    ::shutdown(int(m_socket->socketDescriptor()), SHUT_WR);
 }

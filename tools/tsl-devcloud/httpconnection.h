@@ -38,7 +38,7 @@ public:
     void respondError(int status, const QString &message = QString());
     void beginStream(const QByteArray &contentType);
     void sendChunk(const QByteArray &data);
-    // Ends the response and the connection once everything written is sent.
+    // Ends the response, and the connection once everything written is sent.
     void finish();
     bool isOpen() const;
 
@@ -55,6 +55,7 @@ private:
     bool parseHead(const QByteArray &head);
     void fail(int status, const QString &message);
     void writeHead(int status, const QByteArray &contentType, qint64 length);
+    void shutdownWrite();
 
     QTcpSocket *m_socket;
     QTimer *m_timeout;
@@ -68,4 +69,5 @@ private:
     int m_headLength = -1;
     bool m_answered = false;
     bool m_closed = false;
+    bool m_shutDown = false;
 };

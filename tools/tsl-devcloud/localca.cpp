@@ -71,10 +71,10 @@ QByteArray keyToPem(EVP_PKEY *key)
     BioPtr bio(BIO_new(BIO_s_mem()));
     if (!bio)
         return {};
-    const int ok = EVP_PKEY_get_base_id(key) == EVP_PKEY_RSA
-                       ? PEM_write_bio_PrivateKey_traditional(bio.get(), key, nullptr, nullptr, 0, nullptr,
-                                                              nullptr)
-                       : PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr);
+    const int ok =
+        EVP_PKEY_get_base_id(key) == EVP_PKEY_RSA
+            ? PEM_write_bio_PrivateKey_traditional(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr)
+            : PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr);
     return ok == 1 ? bioContents(bio.get()) : QByteArray();
 }
 
@@ -106,7 +106,8 @@ PkeyPtr keyFromPem(const QByteArray &pem)
 {
     BioPtr bio(BIO_new_mem_buf(pem.constData(), pem.size()));
     // An empty pass phrase: an encrypted key is refused instead of prompting on the terminal.
-    return PkeyPtr(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, const_cast<char *>("")) : nullptr);
+    return PkeyPtr(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, const_cast<char *>(""))
+                       : nullptr);
 }
 
 bool randomSerial(X509 *cert)
@@ -158,8 +159,9 @@ X509Ptr makeCertificate(const CertSpec &spec, EVP_PKEY *key, X509 *issuer, EVP_P
         return nullptr;
     X509_NAME *name = X509_get_subject_name(cert.get());
     const QByteArray cn = spec.commonName.toUtf8();
-    if (X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char *>(cn.constData()),
-                                   cn.size(), -1, 0) != 1)
+    if (X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
+                                   reinterpret_cast<const unsigned char *>(cn.constData()), cn.size(), -1,
+                                   0) != 1)
         return nullptr;
     X509 *signer = issuer ? issuer : cert.get();
     if (X509_set_issuer_name(cert.get(), X509_get_subject_name(signer)) != 1)
@@ -316,7 +318,8 @@ bool LocalCa::ensureLeaf(const QString &baseName, const QString &commonName, boo
         m_error = QStringLiteral("cannot make the certificate of %1: ").arg(baseName) + opensslError();
         return false;
     }
-    if (!writeFile(keyPath, keyToPem(key.get()), true) || !writeFile(certPath, certToPem(cert.get()), false)) {
+    if (!writeFile(keyPath, keyToPem(key.get()), true) ||
+        !writeFile(certPath, certToPem(cert.get()), false)) {
         m_error = QStringLiteral("cannot write %1 and %2").arg(certPath, keyPath);
         return false;
     }
@@ -333,8 +336,8 @@ LocalCa::Credentials LocalCa::issueClient(const QString &commonName)
         m_error = QStringLiteral("cannot make a client key: ") + opensslError();
         return out;
     }
-    X509Ptr cert = makeCertificate(CertSpec{commonName, LeafDays, CertSpec::Client}, key.get(), d->caCert.get(),
-                                   d->caKey.get());
+    X509Ptr cert = makeCertificate(CertSpec{commonName, LeafDays, CertSpec::Client}, key.get(),
+                                   d->caCert.get(), d->caKey.get());
     if (!cert) {
         m_error = QStringLiteral("cannot make a client certificate: ") + opensslError();
         return out;

@@ -40,6 +40,8 @@ bool watchSignals(QCoreApplication *app)
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
+    // A gateway that hangs up in the middle of an answer must not take the whole cloud down.
+    ::signal(SIGPIPE, SIG_IGN);
     return sigaction(SIGTERM, &sa, nullptr) == 0 && sigaction(SIGINT, &sa, nullptr) == 0 &&
            sigaction(SIGHUP, &sa, nullptr) == 0;
 }
@@ -75,21 +77,27 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption dataOption(
-        QStringLiteral("data"), QStringLiteral("Directory for the CA, the registry and the broker's files."),
+        QStringLiteral("data"),
+        QStringLiteral("Directory for the CA, the registry and the broker's files (default "
+                       "~/.local/share/tsl-devcloud)."),
         QStringLiteral("dir"),
-        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/tsl-devcloud"));
-    const QCommandLineOption mqttOption(QStringLiteral("mqtt-port"),
-                                        QStringLiteral("MQTT/TLS port of the broker on 127.0.0.1 (0: a free port)."),
-                                        QStringLiteral("port"), QStringLiteral("0"));
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+            QStringLiteral("/tsl-devcloud"));
+    const QCommandLineOption mqttOption(
+        QStringLiteral("mqtt-port"),
+        QStringLiteral("MQTT/TLS port of the broker on 127.0.0.1 (0: a free port)."), QStringLiteral("port"),
+        QStringLiteral("0"));
     const QCommandLineOption httpOption(
-        QStringLiteral("http-port"), QStringLiteral("HTTP port of the registrar and the portal on 127.0.0.1 (0: a free port)."),
+        QStringLiteral("http-port"),
+        QStringLiteral("HTTP port of the registrar and the portal on 127.0.0.1 (0: a free port)."),
         QStringLiteral("port"), QStringLiteral("0"));
-    const QCommandLineOption timeoutOption(QStringLiteral("code-timeout"),
-                                           QStringLiteral("Seconds a registration code stays valid."),
-                                           QStringLiteral("seconds"), QStringLiteral("300"));
-    const QCommandLineOption autoOption(QStringLiteral("auto-confirm"),
-                                        QStringLiteral("Confirm every code by itself after this many milliseconds."),
-                                        QStringLiteral("ms"));
+    const QCommandLineOption timeoutOption(
+        QStringLiteral("code-timeout"),
+        QStringLiteral("Seconds a registration code stays valid (default 300)."), QStringLiteral("seconds"),
+        QStringLiteral("300"));
+    const QCommandLineOption autoOption(
+        QStringLiteral("auto-confirm"),
+        QStringLiteral("Confirm every code by itself after this many milliseconds."), QStringLiteral("ms"));
     const QCommandLineOption faultOption(
         QStringLiteral("fault"),
         QStringLiteral("Misbehave for tests: close-after-code (end the stream after \"code\"), error (refuse "
@@ -99,7 +107,8 @@ int main(int argc, char *argv[])
         QStringLiteral("configure-gateway"),
         QStringLiteral("Write Web/RegEndpoint, Web/Cloud, Cloud/Host and Cloud/Port into this user's gateway "
                        "settings."));
-    parser.addOptions({dataOption, mqttOption, httpOption, timeoutOption, autoOption, faultOption, configureOption});
+    parser.addOptions(
+        {dataOption, mqttOption, httpOption, timeoutOption, autoOption, faultOption, configureOption});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         usageError(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
@@ -146,7 +155,8 @@ int main(int argc, char *argv[])
     if (parser.isSet(configureOption)) {
         QString file;
         if (!cloud.configureGateway(&file)) {
-            std::fprintf(stderr, "tsl-devcloud: cannot write the gateway's settings %s\n", qUtf8Printable(file));
+            std::fprintf(stderr, "tsl-devcloud: cannot write the gateway's settings %s\n",
+                         qUtf8Printable(file));
             return 1;
         }
         std::fprintf(stderr, "tsl-devcloud: gateway settings written to %s\n", qUtf8Printable(file));

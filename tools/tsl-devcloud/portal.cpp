@@ -46,17 +46,19 @@ void Portal::handle(HttpConnection *connection)
     code = code.trimmed();
     const QString back = QStringLiteral("<p><a href=\"/things\">Enter another code</a></p>");
     if (!code.isEmpty() && m_registrar->confirm(code)) {
-        connection->respond(200, html,
-                            page(QStringLiteral("Code confirmed"),
-                                 QStringLiteral("<p>Code %1 is confirmed: the gateway receives its registration "
-                                                "now.</p>")
-                                         .arg(code.toHtmlEscaped()) +
-                                     back));
+        connection->respond(
+            200, html,
+            page(QStringLiteral("Code confirmed"),
+                 QStringLiteral("<p>Code %1 is confirmed: the gateway receives its registration "
+                                "now.</p>")
+                         .arg(code.toHtmlEscaped()) +
+                     back));
         return;
     }
-    connection->respond(404, html,
-                        page(QStringLiteral("Unknown code"),
-                             QStringLiteral("<p>No gateway waits for the code \"%1\". It may have expired.</p>")
-                                     .arg(code.left(32).toHtmlEscaped()) +
-                                 back));
+    connection->respond(
+        404, html,
+        page(QStringLiteral("Unknown code"),
+             QStringLiteral("<p>No gateway waits for the code \"%1\". It may have expired.</p>")
+                     .arg(code.left(32).toHtmlEscaped()) +
+                 back));
 }

@@ -30,7 +30,10 @@ QList<QPair<QString, QString>> siblings(const QJsonObject &doc)
 }
 } // namespace
 
-Registrar::Registrar(FleetStore *store, LocalCa *ca, QObject *parent) : QObject(parent), m_store(store), m_ca(ca) {}
+Registrar::Registrar(FleetStore *store, LocalCa *ca, QObject *parent)
+    : QObject(parent), m_store(store), m_ca(ca)
+{
+}
 
 Registrar::~Registrar()
 {
@@ -39,7 +42,8 @@ Registrar::~Registrar()
 
 QByteArray Registrar::event(const QString &name, const QJsonObject &data)
 {
-    return "event: " + name.toUtf8() + "\ndata: " + QJsonDocument(data).toJson(QJsonDocument::Compact) + "\n\n";
+    return "event: " + name.toUtf8() + "\ndata: " + QJsonDocument(data).toJson(QJsonDocument::Compact) +
+           "\n\n";
 }
 
 void Registrar::fail(HttpConnection *connection, int code, const QString &message)
@@ -100,7 +104,8 @@ void Registrar::handle(HttpConnection *connection)
         fail(connection, 400, problem);
         return;
     }
-    if (doc.contains(QLatin1String("app")) && !m_store->hasGateway(doc.value(QLatin1String("app")).toString())) {
+    if (doc.contains(QLatin1String("app")) &&
+        !m_store->hasGateway(doc.value(QLatin1String("app")).toString())) {
         fail(connection, 404, QStringLiteral("Unknown gateway"));
         return;
     }
@@ -247,8 +252,9 @@ QJsonObject Registrar::resultFor(const QJsonObject &doc, int *errorCode, QString
         return {};
     }
     emit registered(gw.id);
-    result.insert(QStringLiteral("cred"), QJsonObject{{QStringLiteral("priv"), QString::fromLatin1(cred.keyPem)},
-                                                      {QStringLiteral("file"), QString::fromLatin1(cred.certPem)}});
+    result.insert(QStringLiteral("cred"),
+                  QJsonObject{{QStringLiteral("priv"), QString::fromLatin1(cred.keyPem)},
+                              {QStringLiteral("file"), QString::fromLatin1(cred.certPem)}});
     qInfo("registrar: new gateway %s \"%s\" with %lld device(s)", qUtf8Printable(gw.id),
           qUtf8Printable(gw.alias), qint64(sib.size()));
     return result;

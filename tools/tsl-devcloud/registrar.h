@@ -27,7 +27,7 @@ public:
 
     struct Options
     {
-        int codeTimeout = 300; // seconds
+        int codeTimeout = 300;  // seconds
         int autoConfirmMs = -1; // < 0: codes wait for the portal
         Fault fault = Fault::None;
         QString brokerHost = QStringLiteral("localhost");

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+class QProcess;
+
+// The built tsl-devcloud as a child process: started on free ports with a data directory, its
+// printed settings collected until READY, stopped with SIGTERM.
+class DevCloudProcess
+{
+public:
+    DevCloudProcess() = default;
+    ~DevCloudProcess();
+
+    static QString program();
+
+    bool start(const QString &dataDir, const QStringList &extraArgs = {}, int timeoutMs = 30000);
+    // SIGTERM; true when it exited by itself with status 0.
+    bool stop(int timeoutMs = 10000);
+    bool isRunning() const;
+    // SIGKILL: no chance to clean up.
+    void kill();
+
+    QString value(const QString &name) const { return m_settings.value(name); }
+    QString registrar() const { return value(QStringLiteral("Web/RegEndpoint")); }
+    QString portal() const { return value(QStringLiteral("Web/Cloud")) + QStringLiteral("/things"); }
+    quint16 mqttPort() const { return quint16(value(QStringLiteral("Cloud/Port")).toUInt()); }
+    QString caPath() const { return value(QStringLiteral("TSL_GATE_CA_BUNDLE")); }
+    // Everything it wrote to stderr so far, for failure messages.
+    QString diagnostics() const;
+
+    DevCloudProcess(const DevCloudProcess &) = delete;
+    DevCloudProcess &operator=(const DevCloudProcess &) = delete;
+
+private:
+    QProcess *m_process = nullptr;
+    QHash<QString, QString> m_settings;
+    mutable QString m_stderr;
+};
