@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <cerrno>
 #include <sys/socket.h>
 
 HttpConnection::HttpConnection(QTcpSocket *socket, QObject *parent)
@@ -57,6 +58,16 @@ QByteArray HttpConnection::reason(int status)
 bool HttpConnection::isOpen() const
 {
     return !m_closed && m_socket->state() == QAbstractSocket::ConnectedState;
+}
+
+bool HttpConnection::peerHungUp() const
+{
+    if (!isOpen())
+        return true;
+    // The event loop may not have seen the end of the connection yet; the kernel has.
+    char c;
+    const ssize_t n = ::recv(int(m_socket->socketDescriptor()), &c, 1, MSG_PEEK | MSG_DONTWAIT);
+    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
 }
 
 void HttpConnection::readData()

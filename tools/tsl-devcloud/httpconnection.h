@@ -41,6 +41,9 @@ public:
     // Ends the response, and the connection once everything written is sent.
     void finish();
     bool isOpen() const;
+    // True when the peer has closed or reset the connection, even if the event loop has not
+    // delivered that yet.
+    bool peerHungUp() const;
 
     static QByteArray reason(int status);
 

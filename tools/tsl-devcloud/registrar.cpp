@@ -168,8 +168,13 @@ void Registrar::endSession(const QString &code)
 bool Registrar::confirm(const QString &code)
 {
     Session *session = m_sessions.value(code.trimmed());
-    if (!session || !session->connection || !session->connection->isOpen())
+    if (!session)
         return false;
+    // Nobody would receive the result: the code died with the stream.
+    if (!session->connection || session->connection->peerHungUp()) {
+        endSession(code.trimmed());
+        return false;
+    }
     QPointer<HttpConnection> connection = session->connection;
     const QJsonObject doc = session->doc;
     endSession(code.trimmed());

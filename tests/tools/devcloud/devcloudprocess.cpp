@@ -69,6 +69,18 @@ void DevCloudProcess::kill()
     m_process->waitForFinished(5000);
 }
 
+int DevCloudProcess::waitForExit(int timeoutMs)
+{
+    if (!m_process || !m_process->waitForFinished(timeoutMs) || m_process->exitStatus() != QProcess::NormalExit)
+        return -1;
+    return m_process->exitCode();
+}
+
+qint64 DevCloudProcess::pid() const
+{
+    return m_process ? m_process->processId() : 0;
+}
+
 bool DevCloudProcess::isRunning() const
 {
     return m_process && m_process->state() == QProcess::Running;

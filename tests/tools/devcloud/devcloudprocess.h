@@ -22,6 +22,9 @@ public:
     bool isRunning() const;
     // SIGKILL: no chance to clean up.
     void kill();
+    // Waits for it to end by itself; its exit code, or -1 when it did not end or crashed.
+    int waitForExit(int timeoutMs);
+    qint64 pid() const;
 
     QString value(const QString &name) const { return m_settings.value(name); }
     QString registrar() const { return value(QStringLiteral("Web/RegEndpoint")); }

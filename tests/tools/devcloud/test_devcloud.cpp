@@ -21,6 +21,8 @@
 #include <QUrlQuery>
 #include <QtTest>
 
+#include <csignal>
+
 namespace {
 
 QByteArray readFile(const QString &path)
@@ -129,6 +131,7 @@ private slots:
     void faultSwitches_data();
     void faultSwitches();
     void restartKeepsCaAndRegistryAndTheBrokerDiesWithUs();
+    void lostPartiesAreNoticed();
 
 private:
     QUrl registerUrl(const DevCloudProcess &cloud, const QString &doc) const;
@@ -639,6 +642,51 @@ void TestDevCloud::restartKeepsCaAndRegistryAndTheBrokerDiesWithUs()
     QTcpSocket probe;
     probe.connectToHost(QHostAddress::LocalHost, mqtt);
     QVERIFY(!probe.waitForConnected(1000));
+}
+
+void TestDevCloud::lostPartiesAreNoticed()
+{
+    DevCloudProcess cloud;
+    QVERIFY2(cloud.start(tempPath(QStringLiteral("lost"))), qPrintable(cloud.diagnostics()));
+
+    // A gateway that hangs up takes its code with it.
+    const QJsonObject doc{{QStringLiteral("gw"), QStringLiteral("gateway_200_?")},
+                          {QStringLiteral("alias"), QStringLiteral("Impatient")},
+                          {QStringLiteral("sib"), QJsonArray()}};
+    QString code;
+    {
+        // A socket of our own, so that the hang-up happens right here and not some time later.
+        QTcpSocket gateway;
+        gateway.connectToHost(QHostAddress::LocalHost, QUrl(cloud.registrar()).port());
+        QVERIFY(gateway.waitForConnected(5000));
+        gateway.write("GET " +
+                      registerUrl(cloud, RegistrationCodec::encode(doc))
+                          .toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority) +
+                      " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+        QByteArray answer;
+        QVERIFY(waitUntil(
+            [&] {
+                answer += gateway.readAll();
+                return answer.contains("}\n\n");
+            },
+            10000));
+        const QRegularExpressionMatch m =
+            QRegularExpression(QStringLiteral("\"value\":(\\d+)")).match(QString::fromUtf8(answer));
+        QVERIFY2(m.hasMatch(), answer.constData());
+        code = m.captured(1);
+        gateway.close();
+    }
+    QCOMPARE(postCode(cloud, code, true), 404);
+    QVERIFY(!readFile(tempPath(QStringLiteral("lost/registry.json"))).contains("Impatient"));
+
+    // Without its broker the cloud is of no use: it says so and ends with an error.
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(cloud.pid()));
+    QVERIFY(children.open(QIODevice::ReadOnly));
+    const QList<QByteArray> pids = children.readAll().trimmed().split(' ');
+    QCOMPARE(pids.size(), 1);
+    QVERIFY(::kill(pid_t(pids[0].toLongLong()), SIGKILL) == 0);
+    QCOMPARE(cloud.waitForExit(10000), 1);
+    QVERIFY2(cloud.diagnostics().contains(QLatin1String("mosquitto")), qPrintable(cloud.diagnostics()));
 }
 
 QTEST_GUILESS_MAIN(TestDevCloud)
