@@ -96,6 +96,7 @@ struct SimulatedHidDevice::Private
     QList<QByteArray> input;
     QList<QByteArray> output;
     QHash<uchar, QByteArray> features;
+    InputHook inputDelivered;
     bool plugged = false;
     bool writesFail = false;
     int ioctls = 0;
@@ -230,6 +231,7 @@ gboolean SimulatedHidDevice::Private::onRead(UMockdevIoctlBase *, UMockdevIoctlC
     auto *d = static_cast<Private *>(self);
     UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
     QByteArray report;
+    InputHook hook;
     {
         std::lock_guard<std::mutex> guard(d->lock);
         ++d->reads;
@@ -242,6 +244,7 @@ gboolean SimulatedHidDevice::Private::onRead(UMockdevIoctlBase *, UMockdevIoctlC
             return TRUE;
         }
         report = d->input.takeFirst();
+        hook = d->inputDelivered;
         // One token byte per queued report keeps the client's poll() in step with the queue.
         char token;
         if (read(d->slave, &token, 1) != 1)
@@ -249,6 +252,8 @@ gboolean SimulatedHidDevice::Private::onRead(UMockdevIoctlBase *, UMockdevIoctlC
     }
     const gsize n = qMin(gsize(report.size()), gsize(arg->data_len));
     memcpy(arg->data, report.constData(), n);
+    if (hook)
+        hook(report);
     umockdev_ioctl_client_complete(client, glong(n), 0);
     return TRUE;
 }
@@ -367,6 +372,15 @@ SimulatedHidDevice::SimulatedHidDevice(_UMockdevTestbed *testbed, int index, con
     g_signal_connect(d->handler, "handle-read", G_CALLBACK(Private::onRead), d.get());
     g_signal_connect(d->handler, "handle-write", G_CALLBACK(Private::onWrite), d.get());
     GError *error = nullptr;
+    {
+        // Removing a device leaves its /sys/dev/char link behind; a new pty that reuses the number of
+        // a released one would fail to be added.
+        gchar *root = umockdev_testbed_get_root_dir(d->testbed);
+        const QByteArray charLink = QByteArray(root) + "/sys/dev/char/" + QByteArray::number(major(node.st_rdev))
+                                    + ':' + QByteArray::number(minor(node.st_rdev));
+        g_free(root);
+        unlink(charLink.constData());
+    }
     if (!umockdev_testbed_attach_ioctl(d->testbed, d->devnode.constData(), d->handler, &error))
         qFatal("simulated hid: attach_ioctl %s: %s", d->devnode.constData(), error->message);
     if (!umockdev_testbed_add_from_string(d->testbed, d->record(node).constData(), &error))
@@ -487,6 +501,12 @@ int SimulatedHidDevice::pendingInputCount() const
 {
     std::lock_guard<std::mutex> guard(d->lock);
     return d->input.size();
+}
+
+void SimulatedHidDevice::setInputDeliveredHook(InputHook hook)
+{
+    std::lock_guard<std::mutex> guard(d->lock);
+    d->inputDelivered = std::move(hook);
 }
 
 void SimulatedHidDevice::setFeature(const QByteArray &report)

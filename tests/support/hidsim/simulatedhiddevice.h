@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 struct _UMockdevTestbed;
@@ -43,6 +44,11 @@ public:
     void injectTemperature(double celsius);
     void injectRawTemperature(qint16 hundredths);
     int pendingInputCount() const;
+    // Called on umockdev's worker thread whenever a queued input report is handed to a reader, just
+    // before its read completes (benchmarks time deliveries with it); reads that find nothing queued
+    // do not call it. Keep it short and thread-safe; an empty hook removes it.
+    using InputHook = std::function<void(const QByteArray &report)>;
+    void setInputDeliveredHook(InputHook hook);
 
     // The bytes a feature request for report id report[0] returns (any length, cut to the request).
     void setFeature(const QByteArray &report);

@@ -1,0 +1,126 @@
+#pragma once
+
+#include "benchreport.h"
+#include "deliverytracker.h"
+#include "echotracker.h"
+#include "mqttprobe.h"
+#include "procstat.h"
+
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class MosquittoBroker;
+class QProcess;
+class SimulatedHidBus;
+class SimulatedHidDevice;
+
+struct BenchOptions
+{
+    bool quick = false;
+    int latencySamples = 60;
+    int floorSamples = 200;
+    int baselineSamples = 60;
+    int idleSeconds = 60;
+    int soakSeconds = 600;
+    int hidSensors = 40;
+    int hidSeconds = 30;
+    int syntheticThings = 1000;
+    int syntheticSeconds = 30;
+    int reportRepeats = 20;
+    int warmupSeconds = 10;
+    QStringList phases; // empty: all
+    QString jsonPath = QStringLiteral("bench-results.json");
+
+    void makeQuick();
+    bool wants(const QString &phase) const { return phases.isEmpty() || phases.contains(phase); }
+};
+
+// What one process did over a measured stretch of time.
+struct ProcessMeasurement
+{
+    bool ok = false;
+    double seconds = 0;
+    double cpuSeconds = 0;
+    QVector<double> cpuPercentPerWindow; // % of one core in each window
+    QVector<double> rssMb;               // once a second
+    double rssStartMb = 0;
+    double rssEndMb = 0;
+    double peakRssMb = 0;
+    double cpuPercent() const { return seconds > 0 ? 100.0 * cpuSeconds / seconds : 0; }
+};
+
+// One benchmark run: a TLS broker with a test CA, a simulated HID bus in this process, a registered
+// gateway identity, and the phases that measure the core (in this process, as a tsl-gated child or
+// as a child of this program) and the do-it-yourself baseline, all into one report.
+class BenchRun
+{
+public:
+    // Points HOME and the XDG directories of this process (and so of its children) at a fresh
+    // directory, so settings and credentials of the run never touch the user's. Call before the
+    // application object exists.
+    static void prepareHome();
+
+    explicit BenchRun(const BenchOptions &options);
+    ~BenchRun();
+
+    bool setUp();
+    void run();
+    const BenchReport &report() const { return m_report; }
+    QString errorString() const { return m_error; }
+
+    // The child that hosts the core with the synthetic plug-in (--core-synthetic).
+    static int syntheticChildMain(const QString &programDir, bool reportChanges);
+
+private:
+    // Phases.
+    void measureLatency();
+    void measureBaseline();
+    void measureIdle();
+    void measureHidScale();
+    void measureSynthetic();
+    void measureSoak();
+    void addRatios();
+
+    // Registration of the gateway and its devices: settings, credentials and the device pool.
+    bool registerGateway();
+    void writePool(const QList<QJsonObject> &devices);
+    static QJsonObject poolEntry(const QString &type, const QString &serial, int regid);
+
+    // Devices and deliveries.
+    void watchSensor(SimulatedHidDevice *sensor, const QByteArray &topic);
+    double nextValue(const QString &serial);
+    // Injects one changed reading at a time and waits for its delivery; returns the deliveries made.
+    int deliverOneByOne(SimulatedHidDevice *sensor, int samples, int timeoutMs);
+
+    // Child processes.
+    bool startGated(QProcess &process, const QString &name);
+    static bool waitForLogLine(const QString &path, const QByteArray &text, int timeoutMs);
+    ProcessMeasurement measureProcess(qint64 pid, int seconds, int windowSeconds,
+                                      const std::function<void(int second)> &everySecond);
+    void addFootprintRows(const QString &prefix, const QString &what, const ProcessMeasurement &m);
+    void stopProcess(QProcess &process);
+
+    QString buildDir() const;
+    QString logPath(const QString &name) const;
+    MqttProbe::Tls probeTls(const QString &name);
+
+    BenchOptions m_options;
+    BenchReport m_report;
+    QString m_error;
+    std::unique_ptr<MosquittoBroker> m_broker;
+    std::unique_ptr<SimulatedHidBus> m_bus;
+    std::unique_ptr<MqttProbe> m_subscriber;
+    DeliveryTracker m_tracker;
+    EchoTracker m_floor;
+    QHash<QString, int> m_valueIndex;
+    QString m_logDir;
+    ProcessMeasurement m_soak;
+    ProcessMeasurement m_baselineProcess;
+    Summary m_oursLatency;
+    Summary m_baselineLatency;
+};

@@ -1,0 +1,33 @@
+#include "benchstats.h"
+
+#include <algorithm>
+#include <cmath>
+
+Summary summarize(QVector<double> samples)
+{
+    Summary s;
+    s.count = samples.size();
+    if (samples.isEmpty())
+        return s;
+    std::sort(samples.begin(), samples.end());
+    const int n = samples.size();
+    s.min = samples.first();
+    s.max = samples.last();
+    s.median = n % 2 ? samples.at(n / 2) : (samples.at(n / 2 - 1) + samples.at(n / 2)) / 2;
+    const int rank = int(std::ceil(0.99 * n));
+    s.p99 = samples.at(qBound(0, rank - 1, n - 1));
+    return s;
+}
+
+Summary difference(const Summary &a, const Summary &b)
+{
+    Summary d;
+    d.count = qMin(a.count, b.count);
+    if (d.count == 0)
+        return d;
+    d.min = a.min - b.min;
+    d.median = a.median - b.median;
+    d.p99 = a.p99 - b.p99;
+    d.max = a.max - b.max;
+    return d;
+}

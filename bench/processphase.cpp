@@ -1,0 +1,144 @@
+// Footprint of the core as its own process: tsl-gated with the devices of this process's bus,
+// connected to the broker, every thing reporting its changes at once.
+
+#include "benchrun.h"
+#include "simulatedhidbus.h"
+
+#include <QProcess>
+#include <QThread>
+
+namespace {
+
+QByteArray stateTopic(const QString &type, const QString &serial, int regid)
+{
+    return "things/" + type.toUtf8() + "_100_" + serial.toUtf8() + '_' + QByteArray::number(regid) + "/state";
+}
+
+} // namespace
+
+void BenchRun::measureIdle()
+{
+    std::fprintf(stderr, "bench: idle footprint, sensor and watchdog (%d s)\n", m_options.idleSeconds);
+    SimulatedHidDevice *sensor = m_bus->plugSensor(QStringLiteral("IDL1"));
+    m_bus->plugWatchdog(QStringLiteral("IDW1"));
+    writePool({poolEntry(QStringLiteral("thx9"), QStringLiteral("IDL1"), 21),
+               poolEntry(QStringLiteral("watchdog"), QStringLiteral("IDW1"), 22)});
+    sensor->injectTemperature(21.5);
+    QProcess gated;
+    if (startGated(gated, QStringLiteral("idle"))) {
+        QThread::sleep(uint(m_options.warmupSeconds));
+        // A real sensor reports once a second; the reading stays, so nothing is published.
+        const ProcessMeasurement m =
+            // Windows of a third of the time: /proc counts CPU time in 10 ms ticks.
+            measureProcess(gated.processId(), m_options.idleSeconds, qMax(1, m_options.idleSeconds / 3),
+                           [sensor](int) { sensor->injectTemperature(21.5); });
+        if (m.ok) {
+            addFootprintRows(QStringLiteral("idle"), QStringLiteral("Idle core, 2 devices"), m);
+            m_report.setTarget(QStringLiteral("idle.cpu"), QStringLiteral("<= 0.2 %"), BenchReport::Median,
+                               0.2);
+            m_report.setTarget(QStringLiteral("idle.peakRss"), QStringLiteral("<= 20 MB"), BenchReport::Max,
+                               20e6 / (1024 * 1024));
+        } else {
+            m_report.addMissing(QStringLiteral("idle.cpu"), QStringLiteral("Idle core"),
+                                QStringLiteral("tsl-gated died"));
+        }
+    } else {
+        m_report.addMissing(QStringLiteral("idle.cpu"), QStringLiteral("Idle core"), m_error);
+        m_error.clear();
+    }
+    stopProcess(gated);
+    m_bus->unplug(QStringLiteral("IDL1"));
+    m_bus->unplug(QStringLiteral("IDW1"));
+}
+
+void BenchRun::measureHidScale()
+{
+    const int count = m_options.hidSensors;
+    std::fprintf(stderr, "bench: %d simulated sensors in one core (%d s)\n", count, m_options.hidSeconds);
+    QList<SimulatedHidDevice *> sensors;
+    QList<QJsonObject> pool;
+    m_tracker.reset();
+    for (int i = 0; i < count; ++i) {
+        const QString serial = QStringLiteral("H%1").arg(i, 3, 10, QLatin1Char('0'));
+        SimulatedHidDevice *sensor = m_bus->plugSensor(serial);
+        sensor->injectTemperature(nextValue(serial));
+        sensors.append(sensor);
+        pool.append(poolEntry(QStringLiteral("thx9"), serial, 100 + i));
+        watchSensor(sensor, stateTopic(QStringLiteral("thx9"), serial, 100 + i));
+    }
+    writePool(pool);
+    QProcess gated;
+    if (startGated(gated, QStringLiteral("hid-scale"))) {
+        QThread::sleep(uint(m_options.warmupSeconds));
+        m_tracker.reset();
+        // Every sensor reports a changed reading every second.
+        const ProcessMeasurement m = measureProcess(gated.processId(), m_options.hidSeconds,
+                                                    qMin(5, m_options.hidSeconds), [this, &sensors](int) {
+                                                        for (SimulatedHidDevice *s : qAsConst(sensors))
+                                                            s->injectTemperature(nextValue(s->serial()));
+                                                    });
+        const QString what = QStringLiteral("%1 sensors, a change each per second").arg(count);
+        if (m.ok) {
+            addFootprintRows(QStringLiteral("hid"), what, m);
+            m_report.addSummary(QStringLiteral("hid.latency"), what + QStringLiteral(": latency"),
+                                summarize(m_tracker.latenciesMs()), QStringLiteral("ms"),
+                                QStringLiteral("%1 unmatched").arg(m_tracker.unmatched()));
+        } else {
+            m_report.addMissing(QStringLiteral("hid.cpu"), what, QStringLiteral("tsl-gated died"));
+        }
+    } else {
+        m_report.addMissing(QStringLiteral("hid.cpu"), QStringLiteral("HID scale"), m_error);
+        m_error.clear();
+    }
+    stopProcess(gated);
+    for (SimulatedHidDevice *s : qAsConst(sensors)) {
+        s->setInputDeliveredHook({});
+        m_bus->unplug(s->serial());
+    }
+}
+
+void BenchRun::measureSoak()
+{
+    std::fprintf(stderr, "bench: soak, sensor and watchdog, a change every second (%d s)\n",
+                 m_options.soakSeconds);
+    SimulatedHidDevice *sensor = m_bus->plugSensor(QStringLiteral("SOK1"));
+    m_bus->plugWatchdog(QStringLiteral("SOW1"));
+    writePool({poolEntry(QStringLiteral("thx9"), QStringLiteral("SOK1"), 31),
+               poolEntry(QStringLiteral("watchdog"), QStringLiteral("SOW1"), 32)});
+    watchSensor(sensor, stateTopic(QStringLiteral("thx9"), QStringLiteral("SOK1"), 31));
+    sensor->injectTemperature(nextValue(QStringLiteral("SOK1")));
+    QProcess gated;
+    if (startGated(gated, QStringLiteral("soak"))) {
+        QThread::sleep(uint(m_options.warmupSeconds));
+        m_tracker.reset();
+        m_soak =
+            measureProcess(gated.processId(), m_options.soakSeconds, qMin(60, m_options.soakSeconds),
+                           [this, sensor](int) { sensor->injectTemperature(nextValue(sensor->serial())); });
+        if (m_soak.ok) {
+            const QString what = QStringLiteral("Soak, 2 devices, a change every second");
+            addFootprintRows(QStringLiteral("soak"), what, m_soak);
+            m_report.addValue(QStringLiteral("soak.rssStart"), what + QStringLiteral(": RSS at start"),
+                              m_soak.rssStartMb, QStringLiteral("MiB"));
+            m_report.addValue(QStringLiteral("soak.rssEnd"), what + QStringLiteral(": RSS at end"),
+                              m_soak.rssEndMb, QStringLiteral("MiB"));
+            m_report.addValue(QStringLiteral("soak.rssGrowth"), what + QStringLiteral(": RSS growth"),
+                              m_soak.rssEndMb - m_soak.rssStartMb, QStringLiteral("MiB"));
+            m_report.setTarget(QStringLiteral("soak.rssGrowth"), QStringLiteral("<= 1 MB"), BenchReport::Max,
+                               1e6 / (1024 * 1024));
+            m_report.addSummary(QStringLiteral("soak.latency"),
+                                what + QStringLiteral(": latency, tsl-gated process"),
+                                summarize(m_tracker.latenciesMs()), QStringLiteral("ms"),
+                                QStringLiteral("%1 unmatched").arg(m_tracker.unmatched()));
+        } else {
+            m_report.addMissing(QStringLiteral("soak.rssGrowth"), QStringLiteral("Soak"),
+                                QStringLiteral("tsl-gated died"));
+        }
+    } else {
+        m_report.addMissing(QStringLiteral("soak.rssGrowth"), QStringLiteral("Soak"), m_error);
+        m_error.clear();
+    }
+    stopProcess(gated);
+    sensor->setInputDeliveredHook({});
+    m_bus->unplug(QStringLiteral("SOK1"));
+    m_bus->unplug(QStringLiteral("SOW1"));
+}
