@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QMetaEnum>
 #include <QSequentialIterable>
+#include <QSysInfo>
 
 #include <cstdio>
 
@@ -116,9 +117,15 @@ void GatewayConsole::runner_connectivityChanged(bool on)
 
 void GatewayConsole::nameUnnamedThings(const QStringList &shortids)
 {
-    // A registration needs a name for every thing; without a user to ask, use the short id.
-    for (const QString &sid : shortids)
-        request("renameThing", Q_ARG(QString, sid), Q_ARG(QString, sid));
+    // A registration needs a name for every thing; without a user to ask, name the gateway after
+    // the host and a device after its type and serial ("thx9 A1B2").
+    for (const QString &sid : shortids) {
+        const QStringList parts = sid.split(QLatin1Char('_'));
+        const QString alias = sid.startsWith(QLatin1String("gateway_"))
+            ? QStringLiteral("TSL-Gate on %1").arg(QSysInfo::machineHostName())
+            : QStringLiteral("%1 %2").arg(parts.value(0), parts.mid(2).join(QLatin1Char('_')));
+        request("renameThing", Q_ARG(QString, sid), Q_ARG(QString, alias));
+    }
 }
 
 void GatewayConsole::flagThingsForImmediateReports()
