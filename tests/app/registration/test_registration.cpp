@@ -12,6 +12,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -99,8 +100,9 @@ private slots:
 
     void registerUseAndReset()
     {
+        QTemporaryDir data;
         DevCloudProcess cloud;
-        QVERIFY2(cloud.start(), qPrintable(cloud.errorString()));
+        QVERIFY2(cloud.start(data.path()), qPrintable(cloud.diagnostics()));
         cloud.pointGatewayHere();
         QSettings().setValue("Plugins/watchdog/rst", true);
 
@@ -117,7 +119,7 @@ private slots:
         nameEverything(h, fill.toStringList());
 
         const QJsonObject code = requestCode(h);
-        QVERIFY2(code.value("value").toInt() >= 100000, qPrintable(cloud.transcript()));
+        QVERIFY2(code.value("value").toInt() >= 100000, qPrintable(cloud.diagnostics()));
         QVERIFY(code.value("timeout").toInt() > 0);
 
         // A second request while the first waits for the user is refused.
@@ -213,8 +215,9 @@ private slots:
     {
         QFETCH(QString, fault);
         QFETCH(QJsonObject, expected);
-        DevCloudProcess cloud({"--fault", fault, "--auto-confirm", "100"});
-        QVERIFY2(cloud.start(), qPrintable(cloud.errorString()));
+        QTemporaryDir data;
+        DevCloudProcess cloud;
+        QVERIFY2(cloud.start(data.path(), {"--fault", fault, "--auto-confirm", "100"}), qPrintable(cloud.diagnostics()));
         cloud.pointGatewayHere();
         m_bus->plugSensor("S1");
         RunnerHarness &h = startRunner();

@@ -3,46 +3,47 @@
 #include "eventwait.h"
 #include "settingskeys.h"
 
-#include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
 #include <QSettings>
 #include <QUrlQuery>
 
-DevCloudProcess::DevCloudProcess(const QStringList &extraArguments) : m_arguments(extraArguments) {}
-
 DevCloudProcess::~DevCloudProcess()
 {
-    stop();
+    if (m_process && m_process->state() != QProcess::NotRunning) {
+        m_process->kill();
+        m_process->waitForFinished(5000);
+    }
+    delete m_process;
 }
 
-bool DevCloudProcess::start(int timeoutMs)
+QString DevCloudProcess::program()
 {
-    const QString program = qEnvironmentVariable("TSL_TEST_BUILD_DIR") + QStringLiteral("/bin/tsl-devcloud");
+    return qEnvironmentVariable("TSL_TEST_BUILD_DIR") + QStringLiteral("/bin/tsl-devcloud");
+}
+
+bool DevCloudProcess::start(const QString &dataDir, const QStringList &extraArgs, int timeoutMs)
+{
+    delete m_process;
+    m_settings.clear();
+    m_stderr.clear();
     m_process = new QProcess;
-    m_process->setProgram(program);
-    m_process->setArguments(QStringList{QStringLiteral("--data"), m_data.path(), QStringLiteral("--http-port"),
-                                        QStringLiteral("0"), QStringLiteral("--mqtt-port"), QStringLiteral("0")}
-                            + m_arguments);
-    m_process->setProcessChannelMode(QProcess::SeparateChannels);
-    // The tool is not built with the sanitizers' preload in mind, and needs no simulated devices.
+    // Not under the test's preloads (simulated devices, sanitizer runtime): it needs neither.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("LD_PRELOAD"));
     m_process->setProcessEnvironment(env);
-    m_process->start();
-    if (!m_process->waitForStarted(10000)) {
-        m_error = QStringLiteral("cannot start %1").arg(program);
+    m_process->start(program(), QStringList{QStringLiteral("--data"), dataDir} << extraArgs);
+    if (!m_process->waitForStarted(10000))
         return false;
-    }
-    QByteArray pending;
     bool ready = false;
-    const bool ok = waitUntil(
+    QByteArray pending;
+    waitUntil(
         [&] {
             pending += m_process->readAllStandardOutput();
             int end;
             while ((end = pending.indexOf('\n')) >= 0) {
-                const QString line = QString::fromUtf8(pending.left(end)).trimmed();
+                const QString line = QString::fromUtf8(pending.left(end));
                 pending.remove(0, end + 1);
                 if (line == QLatin1String("READY"))
                     ready = true;
@@ -53,45 +54,66 @@ bool DevCloudProcess::start(int timeoutMs)
             return ready || m_process->state() == QProcess::NotRunning;
         },
         timeoutMs);
-    if (!ok || !ready) {
-        m_error = QStringLiteral("tsl-devcloud did not become ready: %1").arg(transcript());
-        return false;
-    }
-    return true;
+    return ready;
 }
 
-void DevCloudProcess::stop()
+bool DevCloudProcess::stop(int timeoutMs)
+{
+    if (!m_process || m_process->state() == QProcess::NotRunning)
+        return false;
+    m_process->terminate();
+    if (!m_process->waitForFinished(timeoutMs)) {
+        m_process->kill();
+        m_process->waitForFinished(5000);
+        return false;
+    }
+    return m_process->exitStatus() == QProcess::NormalExit && m_process->exitCode() == 0;
+}
+
+void DevCloudProcess::kill()
 {
     if (!m_process)
         return;
-    if (m_process->state() != QProcess::NotRunning) {
-        m_process->terminate();
-        if (!m_process->waitForFinished(10000)) {
-            m_process->kill();
-            m_process->waitForFinished(5000);
-        }
-    }
-    delete m_process;
-    m_process = nullptr;
+    m_process->kill();
+    m_process->waitForFinished(5000);
 }
 
-QString DevCloudProcess::transcript() const
+int DevCloudProcess::waitForExit(int timeoutMs)
 {
-    return m_process ? QString::fromUtf8(m_process->readAllStandardError()) : QString();
+    if (!m_process || !m_process->waitForFinished(timeoutMs) || m_process->exitStatus() != QProcess::NormalExit)
+        return -1;
+    return m_process->exitCode();
+}
+
+qint64 DevCloudProcess::pid() const
+{
+    return m_process ? m_process->processId() : 0;
+}
+
+bool DevCloudProcess::isRunning() const
+{
+    return m_process && m_process->state() == QProcess::Running;
+}
+
+QString DevCloudProcess::diagnostics() const
+{
+    if (m_process)
+        m_stderr += QString::fromLocal8Bit(m_process->readAllStandardError());
+    return m_stderr;
 }
 
 void DevCloudProcess::pointGatewayHere() const
 {
     QSettings settings;
     for (const char *key : {Key::WebRegEndpoint, Key::WebCloud, Key::CloudHost, Key::CloudPort})
-        settings.setValue(QLatin1String(key), setting(QLatin1String(key)));
-    qputenv("TSL_GATE_CA_BUNDLE", setting(QStringLiteral("TSL_GATE_CA_BUNDLE")).toUtf8());
+        settings.setValue(QLatin1String(key), value(QLatin1String(key)));
+    qputenv("TSL_GATE_CA_BUNDLE", caPath().toUtf8());
 }
 
-bool DevCloudProcess::confirm(const QString &code)
+bool DevCloudProcess::confirm(const QString &code) const
 {
     QNetworkAccessManager manager;
-    QNetworkRequest request(QUrl(setting(QLatin1String(Key::WebCloud)) + QStringLiteral("/things")));
+    QNetworkRequest request{QUrl(portal())};
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
     QUrlQuery form;
     form.addQueryItem(QStringLiteral("code"), code);
@@ -105,13 +127,13 @@ bool DevCloudProcess::confirm(const QString &code)
 QStringList DevCloudProcess::consoleArguments() const
 {
     return {QStringLiteral("-h"),       QStringLiteral("127.0.0.1"),
-            QStringLiteral("-p"),       setting(QLatin1String(Key::CloudPort)),
-            QStringLiteral("--cafile"), setting(QStringLiteral("TSL_GATE_CA_BUNDLE")),
-            QStringLiteral("--cert"),   setting(QStringLiteral("CONSOLE_CERT")),
-            QStringLiteral("--key"),    setting(QStringLiteral("CONSOLE_KEY"))};
+            QStringLiteral("-p"),       QString::number(mqttPort()),
+            QStringLiteral("--cafile"), caPath(),
+            QStringLiteral("--cert"),   value(QStringLiteral("CONSOLE_CERT")),
+            QStringLiteral("--key"),    value(QStringLiteral("CONSOLE_KEY"))};
 }
 
-bool DevCloudProcess::publish(const QString &topic, const QByteArray &payload)
+bool DevCloudProcess::publish(const QString &topic, const QByteArray &payload) const
 {
     QProcess pub;
     pub.start(QStringLiteral("mosquitto_pub"),

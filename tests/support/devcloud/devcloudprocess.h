@@ -3,50 +3,58 @@
 #include <QHash>
 #include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
 
 class QProcess;
 
-// The built tsl-devcloud (registrar, portal, TLS broker, local CA) as a child process on free
-// 127.0.0.1 ports with a temporary data directory.
+// The built tsl-devcloud as a child process: started on free ports with a data directory, its
+// printed settings collected until READY, stopped with SIGTERM.
 //
+//   QTemporaryDir data;
 //   DevCloudProcess cloud;
-//   QVERIFY2(cloud.start(), qPrintable(cloud.errorString()));
+//   QVERIFY2(cloud.start(data.path()), qPrintable(cloud.diagnostics()));
 //   cloud.pointGatewayHere();              // settings + TSL_GATE_CA_BUNDLE of this process
-//   ... the registrar sends a code ...
 //   QVERIFY(cloud.confirm(code));          // as the user does at the portal
 //   MosquittoSubscriber states(cloud.consoleArguments(), "things/+/state");
 class DevCloudProcess
 {
 public:
-    // extraArguments: e.g. {"--fault", "bad-cred"} or {"--code-timeout", "2"}.
-    explicit DevCloudProcess(const QStringList &extraArguments = {});
+    DevCloudProcess() = default;
     ~DevCloudProcess();
 
-    bool start(int timeoutMs = 60000);
-    void stop();
-    QString errorString() const { return m_error; }
-    // Everything the process printed so far (standard output and error), for diagnostics.
-    QString transcript() const;
+    static QString program();
 
-    // One of the printed Name=value settings (Web/RegEndpoint, Cloud/Port, TSL_GATE_CA_BUNDLE, ...).
-    QString setting(const QString &name) const { return m_settings.value(name); }
-    // Writes the gateway settings into this process's settings and sets TSL_GATE_CA_BUNDLE.
+    bool start(const QString &dataDir, const QStringList &extraArgs = {}, int timeoutMs = 30000);
+    // SIGTERM; true when it exited by itself with status 0.
+    bool stop(int timeoutMs = 10000);
+    bool isRunning() const;
+    // SIGKILL: no chance to clean up.
+    void kill();
+    // Waits for it to end by itself; its exit code, or -1 when it did not end or crashed.
+    int waitForExit(int timeoutMs);
+    qint64 pid() const;
+
+    QString value(const QString &name) const { return m_settings.value(name); }
+    QString registrar() const { return value(QStringLiteral("Web/RegEndpoint")); }
+    QString portal() const { return value(QStringLiteral("Web/Cloud")) + QStringLiteral("/things"); }
+    quint16 mqttPort() const { return quint16(value(QStringLiteral("Cloud/Port")).toUInt()); }
+    QString caPath() const { return value(QStringLiteral("TSL_GATE_CA_BUNDLE")); }
+    // Everything it wrote to stderr so far, for failure messages.
+    QString diagnostics() const;
+
+    // Writes the gateway settings it printed into this process's settings, and trusts its CA.
     void pointGatewayHere() const;
-
     // Confirms a registration code at the portal, as the user does.
-    bool confirm(const QString &code);
-    // mosquitto_sub / mosquitto_pub options of the console certificate.
+    bool confirm(const QString &code) const;
+    // mosquitto_sub / mosquitto_pub options for the console certificate.
     QStringList consoleArguments() const;
-    bool publish(const QString &topic, const QByteArray &payload);
+    // Publishes as the console with mosquitto_pub (QoS 0).
+    bool publish(const QString &topic, const QByteArray &payload) const;
 
     DevCloudProcess(const DevCloudProcess &) = delete;
     DevCloudProcess &operator=(const DevCloudProcess &) = delete;
 
 private:
-    QStringList m_arguments;
-    QTemporaryDir m_data;
     QProcess *m_process = nullptr;
     QHash<QString, QString> m_settings;
-    QString m_error;
+    mutable QString m_stderr;
 };
