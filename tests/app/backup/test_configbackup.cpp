@@ -3,6 +3,7 @@
 #include "configbackup.h"
 #include "devicepool.h"
 #include "qcredentialstore.h"
+#include "poolfixture.h"
 #include "runnerharness.h"
 #include "settingskeys.h"
 #include "testpki.h"
@@ -24,6 +25,8 @@
 #include <sys/stat.h>
 
 namespace {
+
+using namespace PoolFixture;
 
 using Pairs = QList<QPair<QString, QVariant>>;
 
@@ -136,28 +139,6 @@ Files files()
     QSettings settings;
     settings.sync();
     return {readAll(settings.fileName()), readAll(keyPath()), readAll(certPath())};
-}
-
-void storePool(const QJsonArray &devices)
-{
-    const QJsonObject doc{{"devices", devices}, {"updated", "2026.01.01 00:00:00"}};
-    QSettings().setValue(Key::DevicesPool,
-                         QString::fromLatin1(QJsonDocument(doc).toJson(QJsonDocument::Compact)));
-}
-
-QJsonObject entry(const QString &type, const QString &version, const QString &serial, const QString &regid,
-                  const QString &alias)
-{
-    return {{"type", type}, {"version", version}, {"serial", serial}, {"regid", regid}, {"alias", alias}};
-}
-
-ThingState find(const ThingStateList &list, const QString &prefix)
-{
-    for (const ThingState &t : list) {
-        if (t.shortid.startsWith(prefix))
-            return t;
-    }
-    return {};
 }
 
 void wipeProfile()

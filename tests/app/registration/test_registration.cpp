@@ -5,6 +5,7 @@
 #include "eventwait.h"
 #include "gatewaything.h"
 #include "mosquittosubscriber.h"
+#include "poolfixture.h"
 #include "runnerharness.h"
 #include "settingskeys.h"
 #include "simulatedhidbus.h"
@@ -19,18 +20,11 @@
 
 namespace {
 
+using namespace PoolFixture;
+
 const QString Sensor1 = QStringLiteral("thx9_100_S1");
 const QString Sensor2 = QStringLiteral("thx9_100_S2");
 const QString Watchdog1 = QStringLiteral("watchdog_100_W1");
-
-ThingState find(const ThingStateList &list, const QString &shortid)
-{
-    for (const ThingState &t : list) {
-        if (t.shortid == shortid)
-            return t;
-    }
-    return {};
-}
 
 QString cloudId(const ThingState &t)
 {

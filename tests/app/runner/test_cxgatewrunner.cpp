@@ -1,5 +1,6 @@
 #include "appidentity.h"
 #include "devicepool.h"
+#include "poolfixture.h"
 #include "runnerharness.h"
 #include "settingskeys.h"
 #include "simulatedhidbus.h"
@@ -13,6 +14,8 @@
 
 namespace {
 
+using namespace PoolFixture;
+
 const QString Sensor1 = QStringLiteral("thx9_100_S1");
 const QString Sensor2 = QStringLiteral("thx9_100_S2");
 const QString Watchdog1 = QStringLiteral("watchdog_100_W1");
@@ -24,28 +27,6 @@ QStringList shortids(const ThingStateList &list)
     for (const ThingState &t : list)
         ids.append(t.shortid);
     return ids;
-}
-
-ThingState find(const ThingStateList &list, const QString &shortid)
-{
-    for (const ThingState &t : list) {
-        if (t.shortid == shortid)
-            return t;
-    }
-    return {};
-}
-
-void storePool(const QJsonArray &devices)
-{
-    const QJsonObject doc{{"devices", devices}, {"updated", "2026.01.01 00:00:00"}};
-    QSettings().setValue(Key::DevicesPool,
-                         QString::fromLatin1(QJsonDocument(doc).toJson(QJsonDocument::Compact)));
-}
-
-QJsonObject entry(const QString &type, const QString &version, const QString &serial, const QString &regid,
-                  const QString &alias)
-{
-    return {{"type", type}, {"version", version}, {"serial", serial}, {"regid", regid}, {"alias", alias}};
 }
 
 } // namespace
