@@ -93,6 +93,8 @@ void CxgatewRunner::applyDeviceSettings()
 void CxgatewRunner::rescan()
 {
     const QSettings settings;
+    // Read once for every thing this scan adopts.
+    const QJsonArray pool = DevicePool::read().value(QStringLiteral("devices")).toArray();
     const auto &types = m_loader->types();
     for (auto it = types.cbegin(); it != types.cend(); ++it) {
         const QString &type = it.key();
@@ -116,7 +118,7 @@ void CxgatewRunner::rescan()
             }
             QObject *ui = nullptr;
             if (QAbstractThing *thing = plugin->create(dev.key(), dev.value(), typeSettings, &ui)) {
-                adopt(thing);
+                adopt(thing, pool);
                 emit deviceCreated(ui);
             }
         }
@@ -125,7 +127,7 @@ void CxgatewRunner::rescan()
     emit finished(Rescan, true);
 }
 
-void CxgatewRunner::adopt(QAbstractThing *thing)
+void CxgatewRunner::adopt(QAbstractThing *thing, const QJsonArray &pool)
 {
     thing->setParent(this);
     m_things.append(thing);
@@ -133,8 +135,7 @@ void CxgatewRunner::adopt(QAbstractThing *thing)
     connect(thing, &QAbstractThing::stateChanged, this, &CxgatewRunner::thing_stateChaged);
     connect(thing, &QAbstractThing::serialChanged, this, &CxgatewRunner::thing_serialChanged);
 
-    const QJsonArray entries = DevicePool::read().value(QStringLiteral("devices")).toArray();
-    for (const QJsonValue &value : entries) {
+    for (const QJsonValue &value : pool) {
         const QJsonObject entry = value.toObject();
         if (thing->matches(entry.value(QStringLiteral("type")).toString(),
                            entry.value(QStringLiteral("version")).toString(),

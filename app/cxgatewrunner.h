@@ -2,6 +2,7 @@
 
 #include "thingstate.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
@@ -86,7 +87,7 @@ private slots:
     void thing_serialChanged(const QString &old, const QString &current);
 
 private:
-    void adopt(QAbstractThing *thing);
+    void adopt(QAbstractThing *thing, const QJsonArray &pool);
     void restoreGatewayFromPool();
     void savePool();
     QList<QAbstractThing *> allThings() const;
