@@ -1,31 +1,8 @@
+#include "fakething.h"
 #include "qabstractthing.h"
 
 #include <QSignalSpy>
 #include <QTest>
-
-namespace {
-
-class FakeThing : public QAbstractThing
-{
-public:
-    FakeThing(const QString &type, const QString &version, const QString &serial)
-        : m_type(type), m_version(version), m_serial(serial)
-    {
-    }
-    QString type() const override { return m_type; }
-    QString version() const override { return m_version; }
-    Class thingClass() const override { return Sibling; }
-    QString serial() const override { return m_serial; }
-    void applyTypeSettings(const QHash<QString, QVariant> &) override {}
-    QJsonObject state() const override { return {}; }
-    bool setState(const QJsonObject &) override { return false; }
-    void statePublished() override {}
-
-private:
-    QString m_type, m_version, m_serial;
-};
-
-} // namespace
 
 class TestQAbstractThing : public QObject
 {

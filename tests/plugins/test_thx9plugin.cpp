@@ -1,3 +1,4 @@
+#include "fakething.h"
 #include "qabstracthiddevice.h"
 #include "simulatedhidbus.h"
 #include "thingpluginloader.h"
@@ -5,31 +6,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTest>
-
-namespace {
-
-// A thing that only has an identity.
-class IdentityThing : public QAbstractThing
-{
-public:
-    IdentityThing(const QString &type, const QString &version, const QString &serial)
-        : m_type(type), m_version(version), m_serial(serial)
-    {
-    }
-    QString type() const override { return m_type; }
-    QString version() const override { return m_version; }
-    Class thingClass() const override { return Sibling; }
-    QString serial() const override { return m_serial; }
-    void applyTypeSettings(const QHash<QString, QVariant> &) override {}
-    QJsonObject state() const override { return {}; }
-    bool setState(const QJsonObject &) override { return false; }
-    void statePublished() override {}
-
-private:
-    QString m_type, m_version, m_serial;
-};
-
-} // namespace
 
 class TestTHX9Plugin : public QObject
 {
@@ -134,11 +110,11 @@ private slots:
         QVERIFY(!plugin->type->equals(QStringLiteral("a1b2"), sensor.get()));
         QVERIFY(!plugin->type->equals(QStringLiteral("A1B"), sensor.get()));
         QVERIFY(!plugin->type->equals(QStringLiteral("A1B2"), nullptr));
-        const IdentityThing sameVersion(QStringLiteral("thx9"), QStringLiteral("100"),
+        const FakeThing sameVersion(QStringLiteral("thx9"), QStringLiteral("100"),
                                         QStringLiteral("A1B2"));
-        const IdentityThing otherVersion(QStringLiteral("thx9"), QStringLiteral("101"),
+        const FakeThing otherVersion(QStringLiteral("thx9"), QStringLiteral("101"),
                                          QStringLiteral("A1B2"));
-        const IdentityThing otherType(QStringLiteral("THX9"), QStringLiteral("100"), QStringLiteral("A1B2"));
+        const FakeThing otherType(QStringLiteral("THX9"), QStringLiteral("100"), QStringLiteral("A1B2"));
         QVERIFY(plugin->type->equals(QStringLiteral("A1B2"), &sameVersion));
         QVERIFY(!plugin->type->equals(QStringLiteral("A1B2"), &otherVersion));
         QVERIFY(!plugin->type->equals(QStringLiteral("A1B2"), &otherType));

@@ -11,13 +11,18 @@ class FakeThing : public QAbstractThing
     Q_OBJECT
 
 public:
+    // A device of version "100".
     FakeThing(const QString &type, const QString &serial, QObject *parent = nullptr)
-        : QAbstractThing(parent), m_type(type), m_serial(serial)
+        : FakeThing(type, QStringLiteral("100"), serial, parent)
+    {
+    }
+    FakeThing(const QString &type, const QString &version, const QString &serial, QObject *parent = nullptr)
+        : QAbstractThing(parent), m_type(type), m_version(version), m_serial(serial)
     {
     }
 
     QString type() const override { return m_type; }
-    QString version() const override { return QStringLiteral("100"); }
+    QString version() const override { return m_version; }
     Class thingClass() const override { return Sibling; }
     QString serial() const override { return m_serial; }
     void applyTypeSettings(const QHash<QString, QVariant> &) override {}
@@ -43,6 +48,6 @@ public:
     bool acceptUpdates = true;
 
 private:
-    QString m_type, m_serial;
+    QString m_type, m_version, m_serial;
     QJsonObject m_state;
 };
