@@ -140,6 +140,12 @@ private slots:
         for (const char *file : {"lib/libthing.so.1", "lib/libhidlink.so.1", "plugins/libthing_thx9.so",
                                  "plugins/libthing_vgl5.so"})
             QVERIFY2(QFile::exists(prefix.path() + "/" + file), file);
+        for (const char *library : {"libthing.so.1", "libhidlink.so.1"}) {
+            QProcess objdump;
+            objdump.start("objdump", {"-p", prefix.path() + "/lib/" + library});
+            QVERIFY(objdump.waitForFinished(30000));
+            QVERIFY2(objdump.readAllStandardOutput().contains(QByteArray("SONAME               ") + library), library);
+        }
 
         QVERIFY(QDir(prefix.path()).mkpath("bin")); // where the program will lie
         PluginLoader loader(nullptr, prefix.path() + "/bin");
