@@ -472,7 +472,9 @@ void TestCalvexCloudClient::stopWhileHandshakeHangs()
     QElapsedTimer timer;
     timer.start();
     client.stopClient();
-    QVERIFY2(timer.elapsed() < 2700, qPrintable(QString::number(timer.elapsed())));
+    // The stop procedure waits at most 10 x 250 ms; the bound only tells that from a hang, with
+    // room for a loaded machine.
+    QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
     QVERIFY(!client.connected());
     QCOMPARE(connectivity.count(), 1);
     QCOMPARE(connectivity.at(0).at(0).toBool(), false);
@@ -620,7 +622,7 @@ void TestCalvexCloudClient::gracefulStop()
     QElapsedTimer timer;
     timer.start();
     client.stopClient();
-    QVERIFY2(timer.elapsed() < 2600, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
     QVERIFY(!client.connected());
     QCOMPARE(connectivity.count(), 1);
     QCOMPARE(connectivity.at(0).at(0).toBool(), false);

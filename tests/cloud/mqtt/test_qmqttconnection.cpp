@@ -488,7 +488,9 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         c.reset();
-        QVERIFY2(timer.elapsed() < 200, qPrintable(QStringLiteral("took %1 ms").arg(timer.elapsed())));
+        // Never waits for the network (a blocking disconnect would take seconds); generous for
+        // loaded machines.
+        QVERIFY2(timer.elapsed() < 2000, qPrintable(QStringLiteral("took %1 ms").arg(timer.elapsed())));
         QTest::qWait(100); // late events of the dead connection must find nothing to touch
     }
 
