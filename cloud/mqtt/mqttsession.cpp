@@ -309,27 +309,29 @@ bool MqttSession::handshakeSocketDead(int *err) const
     return false;
 }
 
-void MqttSession::socketReadable()
+bool MqttSession::socketAlive()
 {
     if (!m_mosq || m_ended)
-        return;
+        return false;
     int err = 0;
     if (handshakeSocketDead(&err)) {
         finish(MOSQ_ERR_ERRNO, err);
-        return;
+        return false;
     }
+    return true;
+}
+
+void MqttSession::socketReadable()
+{
+    if (!socketAlive())
+        return;
     loopCall([this] { return mosquitto_loop_read(m_mosq, 1); });
 }
 
 void MqttSession::socketWritable()
 {
-    if (!m_mosq || m_ended)
+    if (!socketAlive())
         return;
-    int err = 0;
-    if (handshakeSocketDead(&err)) {
-        finish(MOSQ_ERR_ERRNO, err);
-        return;
-    }
     // While the handshake runs, loop_write() would do nothing; loop_read() continues the handshake.
     if (inHandshake())
         loopCall([this] { return mosquitto_loop_read(m_mosq, 1); });

@@ -86,6 +86,9 @@ private:
     void updateWriteInterest();
     bool inHandshake() const;
     bool handshakeSocketDead(int *err) const;
+    // False when the session is over, or its socket died in the handshake (the session is then
+    // finished here).
+    bool socketAlive();
     void socketReadable();
     void socketWritable();
     void keepAliveTick();
