@@ -80,8 +80,9 @@ QString write(const QString &file, const GatewayThing *gateway)
 
     // The file holds the private key in the clear: owner only, and never half written.
     QSaveFile saveFile(file);
-    if (!saveFile.open(QIODevice::WriteOnly) || !saveFile.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
-        || saveFile.write(out) != out.size() || !saveFile.commit())
+    if (!saveFile.open(QIODevice::WriteOnly) ||
+        !saveFile.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
+        saveFile.write(out) != out.size() || !saveFile.commit())
         return message(QT_TRANSLATE_NOOP("CxgatewRunner", "Cannot write to %1"), file);
     return QString();
 }
@@ -123,18 +124,21 @@ QString read(const QString &file, QList<Section> *sections)
         switch (section.tag) {
         case SettingsTag:
             if (!settingsSectionValid(section.data))
-                return message(QT_TRANSLATE_NOOP("CxgatewRunner", "Cannot restore settings from %1 - invalid data"),
-                               file);
+                return message(
+                    QT_TRANSLATE_NOOP("CxgatewRunner", "Cannot restore settings from %1 - invalid data"),
+                    file);
             break;
         case CertificateTag:
             if (QSslCertificate(section.data, QSsl::Der).isNull())
                 return message(
-                    QT_TRANSLATE_NOOP("CxgatewRunner", "Cannot restore credentials from %1 - invalid data"), file);
+                    QT_TRANSLATE_NOOP("CxgatewRunner", "Cannot restore credentials from %1 - invalid data"),
+                    file);
             break;
         case KeyTag:
             if (QSslKey(section.data, QSsl::Rsa, QSsl::Der, QSsl::PrivateKey).isNull())
                 return message(
-                    QT_TRANSLATE_NOOP("CxgatewRunner", "Cannot restore credentials from %1 - invalid data"), file);
+                    QT_TRANSLATE_NOOP("CxgatewRunner", "Cannot restore credentials from %1 - invalid data"),
+                    file);
             break;
         }
     }

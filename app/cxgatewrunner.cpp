@@ -25,7 +25,8 @@ CxgatewRunner::CxgatewRunner(QObject *parent, const QString &programDir)
     connect(m_gateway, &QAbstractThing::stateChanged, this, &CxgatewRunner::thing_stateChaged);
     connect(m_gateway, &GatewayThing::connectivityChanged, this, &CxgatewRunner::connectivityChanged);
     connect(m_gateway, &QAbstractThing::serialChanged, this, &CxgatewRunner::thing_serialChanged);
-    connect(m_gateway, &GatewayThing::settingsChanged, this, [this] { emit finished(SetUpdate, QVariant()); });
+    connect(m_gateway, &GatewayThing::settingsChanged, this,
+            [this] { emit finished(SetUpdate, QVariant()); });
 
     const QSettings settings;
     m_gateway->setReportInterval(settings.value(Key::CloudInterval, Default::CloudInterval).toInt());
@@ -99,8 +100,9 @@ void CxgatewRunner::rescan()
     for (auto it = types.cbegin(); it != types.cend(); ++it) {
         const QString &type = it.key();
         AbstractThingType *plugin = it.value();
-        if (!settings.value(QStringLiteral("Plugins/%1/%2").arg(type, QLatin1String(Key::PluginEnabled)),
-                            Default::PluginEnabled)
+        if (!settings
+                 .value(QStringLiteral("Plugins/%1/%2").arg(type, QLatin1String(Key::PluginEnabled)),
+                        Default::PluginEnabled)
                  .toBool())
             continue;
         const QHash<QString, QVariant> found = plugin->scan();
@@ -156,8 +158,8 @@ void CxgatewRunner::restoreGatewayFromPool()
     const QJsonArray entries = DevicePool::read().value(QStringLiteral("devices")).toArray();
     for (const QJsonValue &value : entries) {
         const QJsonObject entry = value.toObject();
-        if (entry.value(QStringLiteral("type")).toString() != m_gateway->type()
-            || entry.value(QStringLiteral("version")).toString() != m_gateway->version())
+        if (entry.value(QStringLiteral("type")).toString() != m_gateway->type() ||
+            entry.value(QStringLiteral("version")).toString() != m_gateway->version())
             continue;
         if (m_gateway->regid().isEmpty()) {
             m_gateway->setRegid(entry.value(QStringLiteral("regid")).toString());
@@ -352,8 +354,9 @@ void CxgatewRunner::generateDoc()
         QSettings().value(Key::WebRegEndpoint, QLatin1String(Default::WebRegEndpoint)).toString();
     if (!m_events->openStream(endpoint, {{QStringLiteral("doc"), doc}})) {
         m_busy = false;
-        emit finished(ProcReg,
-                      errorResult(400, QStringLiteral("Cannot establish a connection to the registrar service")));
+        emit finished(
+            ProcReg,
+            errorResult(400, QStringLiteral("Cannot establish a connection to the registrar service")));
     }
 }
 
@@ -401,8 +404,9 @@ void CxgatewRunner::processResult(const QJsonObject &result)
 void CxgatewRunner::reg_closed()
 {
     if (m_busy)
-        emit finished(ProcReg,
-                      errorResult(500, QStringLiteral("Connection to the registrar service was closed unexpectedly.")));
+        emit finished(
+            ProcReg,
+            errorResult(500, QStringLiteral("Connection to the registrar service was closed unexpectedly.")));
     m_busy = false;
 }
 
@@ -478,8 +482,10 @@ void CxgatewRunner::importSettings(const QString &file)
         case ConfigBackup::CertificateTag:
         case ConfigBackup::KeyTag: {
             const bool isCert = section.tag == ConfigBackup::CertificateTag;
-            if (!m_gateway->setCredentials(isCert ? section.data : QByteArray(), isCert ? QByteArray() : section.data))
-                error = tr("Cannot restore credentials from %1 - invalid data").arg(QFileInfo(file).fileName());
+            if (!m_gateway->setCredentials(isCert ? section.data : QByteArray(),
+                                           isCert ? QByteArray() : section.data))
+                error =
+                    tr("Cannot restore credentials from %1 - invalid data").arg(QFileInfo(file).fileName());
             break;
         }
         }

@@ -11,7 +11,8 @@ inline constexpr int MqttPort = 8883;
 inline constexpr char PortalUrl[] = "https://portal.calvex.cloud";
 inline constexpr char RegistrarUrl[] = "https://api.calvex.cloud/iot/register";
 // The maker's update feed.
-inline constexpr char UpdateFeedUrl[] = "https://software.tessel.pro/software/tsl-gate/updates/lin/appcast.json";
+inline constexpr char UpdateFeedUrl[] =
+    "https://software.tessel.pro/software/tsl-gate/updates/lin/appcast.json";
 
 // Organisation and application names: they place the settings file and the credential directory.
 inline constexpr char Organization[] = "tessel.pro";

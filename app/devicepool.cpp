@@ -27,13 +27,15 @@ QString entryKey(const QJsonObject &entry)
 {
     const QString serial = member(entry, "serial");
     return QStringLiteral("%1_%2_%3")
-        .arg(member(entry, "type"), member(entry, "version"), serial.isEmpty() ? QStringLiteral("?") : serial);
+        .arg(member(entry, "type"), member(entry, "version"),
+             serial.isEmpty() ? QStringLiteral("?") : serial);
 }
 
 QString registeredKey(const QJsonObject &entry)
 {
     return QStringLiteral("%1_%2_%3_%4")
-        .arg(member(entry, "type"), member(entry, "version"), member(entry, "serial"), member(entry, "regid"));
+        .arg(member(entry, "type"), member(entry, "version"), member(entry, "serial"),
+             member(entry, "regid"));
 }
 
 QJsonObject entryOf(const QAbstractThing *thing)
@@ -54,7 +56,8 @@ void save(const QList<QAbstractThing *> &things, bool merge)
     QHash<QString, int> index;
     for (int i = 0; i < entries.size();) {
         const QJsonObject entry = entries.at(i).toObject();
-        if (member(entry, "type") == QLatin1String("gateway") || member(entry, "serial") == QLatin1String("?")) {
+        if (member(entry, "type") == QLatin1String("gateway") ||
+            member(entry, "serial") == QLatin1String("?")) {
             entries.removeAt(i);
             continue;
         }

@@ -22,7 +22,8 @@ QString appImagePath()
 } // namespace
 
 PluginLoader::PluginLoader(QObject *parent, const QString &programDir)
-    : QObject(parent), m_programDir(programDir.isEmpty() ? QCoreApplication::applicationDirPath() : programDir)
+    : QObject(parent),
+      m_programDir(programDir.isEmpty() ? QCoreApplication::applicationDirPath() : programDir)
 {
 }
 

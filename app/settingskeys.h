@@ -49,7 +49,7 @@ inline constexpr const char *CloudHost = Deployment::ApiHost;
 inline constexpr int CloudPort = Deployment::MqttPort;
 inline constexpr int CloudInterval = 300;
 inline constexpr int CloudIntervalMinimum = 60;
-inline constexpr int CloudIntervalChoices[] = {180,  300,   600,   900,   1200,  1800,
+inline constexpr int CloudIntervalChoices[] = {180,  300,  600,   900,   1200,  1800,
                                                3600, 7200, 10800, 18000, 43200, 86400};
 inline constexpr int CloudKeepAlive = 300;
 inline constexpr int CloudKeepAliveMinimum = 30;

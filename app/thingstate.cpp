@@ -20,8 +20,8 @@ ThingState ThingState::goneRecord(const QAbstractThing *thing)
 
 bool ThingState::operator==(const ThingState &other) const
 {
-    return name == other.name && shortid == other.shortid && regid == other.regid && gone == other.gone
-        && state == other.state;
+    return name == other.name && shortid == other.shortid && regid == other.regid && gone == other.gone &&
+           state == other.state;
 }
 
 void ThingState::registerMetaTypes()

@@ -29,13 +29,15 @@ constexpr char CaBundleVariable[] = "TSL_GATE_CA_BUNDLE";
 
 const QRegularExpression &updateTopicPattern()
 {
-    static const QRegularExpression re(QRegularExpression::anchoredPattern(QStringLiteral("things/(.*)/update")));
+    static const QRegularExpression re(
+        QRegularExpression::anchoredPattern(QStringLiteral("things/(.*)/update")));
     return re;
 }
 
 const QRegularExpression &stateTopicPattern()
 {
-    static const QRegularExpression re(QRegularExpression::anchoredPattern(QStringLiteral("things/(.*)/state")));
+    static const QRegularExpression re(
+        QRegularExpression::anchoredPattern(QStringLiteral("things/(.*)/state")));
     return re;
 }
 
@@ -47,16 +49,16 @@ QList<QSslCertificate> trustAnchors()
     const QString overridePath = qEnvironmentVariable(CaBundleVariable);
     if (!overridePath.isEmpty()) {
         QFile file(overridePath);
-        const QList<QSslCertificate> certs =
-            file.open(QIODevice::ReadOnly) ? QSslCertificate::fromData(file.readAll(), QSsl::Pem)
-                                           : QList<QSslCertificate>();
+        const QList<QSslCertificate> certs = file.open(QIODevice::ReadOnly)
+                                                 ? QSslCertificate::fromData(file.readAll(), QSsl::Pem)
+                                                 : QList<QSslCertificate>();
         if (!announced.exchange(true)) {
             if (certs.isEmpty())
                 qCritical("%s=%s holds no CA certificate: no broker will be trusted", CaBundleVariable,
                           qUtf8Printable(overridePath));
             else
-                qInfo("Trusting the CA certificates of %s=%s instead of the built-in bundle", CaBundleVariable,
-                      qUtf8Printable(overridePath));
+                qInfo("Trusting the CA certificates of %s=%s instead of the built-in bundle",
+                      CaBundleVariable, qUtf8Printable(overridePath));
         }
         return certs;
     }
@@ -76,7 +78,8 @@ bool isFatalRefusal(int code)
 }
 } // namespace
 
-CalvexCloudClient::CalvexCloudClient(QObject *parent) : QObject(parent), m_lastError(QStringLiteral("no error"))
+CalvexCloudClient::CalvexCloudClient(QObject *parent)
+    : QObject(parent), m_lastError(QStringLiteral("no error"))
 {
     qRegisterMetaType<CalvexCloudClient::SSLStatus>("CalvexCloudClient::SSLStatus");
     qRegisterMetaType<MqttMessage>("MqttMessage");
@@ -210,7 +213,8 @@ void CalvexCloudClient::stopClient()
             else
                 client->abort();
         }
-        for (int step = 0; step < StopSteps && client && client->socketState() != QAbstractSocket::UnconnectedState;
+        for (int step = 0;
+             step < StopSteps && client && client->socketState() != QAbstractSocket::UnconnectedState;
              ++step) {
             QEventLoop loop;
             QTimer::singleShot(StopStepMs, &loop, &QEventLoop::quit);
@@ -330,8 +334,7 @@ void CalvexCloudClient::client_received(const MqttMessage &message)
 // Credential store ------------------------------------------------------------------------------
 
 namespace {
-template<typename Parse>
-CalvexCloudClient::SSLStatus fileStatus(const char *name, Parse parse)
+template <typename Parse> CalvexCloudClient::SSLStatus fileStatus(const char *name, Parse parse)
 {
     QByteArray content;
     switch (QCredentialStore::readFile(QLatin1String(name), &content)) {
@@ -381,8 +384,9 @@ CalvexCloudClient::SSLStatus CalvexCloudClient::keyStatus() const
 
 CalvexCloudClient::SSLStatus CalvexCloudClient::certStatus() const
 {
-    return fileStatus(QCredentialStore::CertFile,
-                      [](const QByteArray &pem) { return !QCredentialStore::certificateFromPem(pem).isNull(); });
+    return fileStatus(QCredentialStore::CertFile, [](const QByteArray &pem) {
+        return !QCredentialStore::certificateFromPem(pem).isNull();
+    });
 }
 
 QByteArray CalvexCloudClient::exportCertificate() const

@@ -110,8 +110,8 @@ void GatewayThing::mqtt_connectivityChanged(bool on)
     if (on) {
         m_reportTimer = startTimer(m_reportInterval * 1000, Qt::CoarseTimer);
         if (m_firstReport) {
-            m_firstReportTimer->start(FirstReportDelayMs
-                                      + int(QRandomGenerator::system()->bounded(FirstReportSpreadMs)));
+            m_firstReportTimer->start(FirstReportDelayMs +
+                                      int(QRandomGenerator::system()->bounded(FirstReportSpreadMs)));
         }
     }
     m_firstReport = false;
@@ -251,7 +251,8 @@ QString GatewayThing::registrationDoc(const QList<QAbstractThing *> &things) con
     return RegistrationCodec::encode(doc);
 }
 
-bool GatewayThing::processRegistration(const QJsonObject &reply, const QList<QAbstractThing *> &things, bool attach)
+bool GatewayThing::processRegistration(const QJsonObject &reply, const QList<QAbstractThing *> &things,
+                                       bool attach)
 {
     const QJsonArray fleet = reply.value(QStringLiteral("fleet")).toArray();
 

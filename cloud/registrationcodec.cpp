@@ -19,8 +19,8 @@ QString encode(const QJsonObject &doc)
 
 QJsonObject decode(const QString &text, int maxSize)
 {
-    const auto decoded = QByteArray::fromBase64Encoding(text.toLatin1(), QByteArray::Base64UrlEncoding |
-                                                                             QByteArray::AbortOnBase64DecodingErrors);
+    const auto decoded = QByteArray::fromBase64Encoding(
+        text.toLatin1(), QByteArray::Base64UrlEncoding | QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded || decoded.decoded.isEmpty())
         return {};
     const QByteArray &in = decoded.decoded;

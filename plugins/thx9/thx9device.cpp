@@ -6,7 +6,8 @@ THX9Device::THX9Device(QObject *parent) : QAbstractHidDevice(parent) {}
 
 void THX9Device::applyTypeSettings(const QHash<QString, QVariant> &settings)
 {
-    const QString text = settings.value(QStringLiteral("unit"), QStringLiteral("Celsius")).toString().toLower();
+    const QString text =
+        settings.value(QStringLiteral("unit"), QStringLiteral("Celsius")).toString().toLower();
     Unit unit = Celsius;
     if (text == QLatin1String("fahrenheit"))
         unit = Fahrenheit;

@@ -23,6 +23,6 @@ QAbstractThing *THX9Plugin::create(const QString &serial, const QVariant &id,
 
 bool THX9Plugin::equals(const QString &serial, const QAbstractThing *thing)
 {
-    return thing && thing->type() == THX9Device::TypeName && thing->version() == THX9Device::TypeVersion
-        && thing->serial() == serial;
+    return thing && thing->type() == THX9Device::TypeName && thing->version() == THX9Device::TypeVersion &&
+           thing->serial() == serial;
 }

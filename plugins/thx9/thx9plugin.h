@@ -13,7 +13,7 @@ class THX9Plugin : public QObject, public AbstractThingType
 
 public:
     QHash<QString, QVariant> scan() override;
-    QAbstractThing *create(const QString &serial, const QVariant &id, const QHash<QString, QVariant> &settings,
-                           QObject **thui) override;
+    QAbstractThing *create(const QString &serial, const QVariant &id,
+                           const QHash<QString, QVariant> &settings, QObject **thui) override;
     bool equals(const QString &serial, const QAbstractThing *thing) override;
 };

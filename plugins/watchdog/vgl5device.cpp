@@ -45,7 +45,8 @@ QJsonObject VGL5Device::state() const
     if (m_status == -1)
         return {};
     return {{QStringLiteral("flags"), m_flags},
-            {QStringLiteral("ch3"), m_temperature < -100.0 ? QJsonValue(QJsonValue::Null) : QJsonValue(m_temperature)}};
+            {QStringLiteral("ch3"),
+             m_temperature < -100.0 ? QJsonValue(QJsonValue::Null) : QJsonValue(m_temperature)}};
 }
 
 bool VGL5Device::setState(const QJsonObject &state)

@@ -24,6 +24,6 @@ QAbstractThing *VGL5Plugin::create(const QString &serial, const QVariant &id,
 
 bool VGL5Plugin::equals(const QString &serial, const QAbstractThing *thing)
 {
-    return thing && thing->type() == VGL5Device::TypeName && thing->version() == VGL5Device::TypeVersion
-        && thing->serial() == serial;
+    return thing && thing->type() == VGL5Device::TypeName && thing->version() == VGL5Device::TypeVersion &&
+           thing->serial() == serial;
 }

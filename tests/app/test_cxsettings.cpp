@@ -106,9 +106,9 @@ void TestCXSettings::defaults_data()
     QTest::newRow("reg page") << "Web/RegPage" << QVariant(QStringLiteral("/things"));
     QTest::newRow("registrar") << "Web/RegEndpoint"
                                << QVariant(QStringLiteral("https://api.calvex.cloud/iot/register"));
-    QTest::newRow("update feed") << "Web/UpdateURL"
-                                 << QVariant(QStringLiteral(
-                                        "https://software.tessel.pro/software/tsl-gate/updates/lin/appcast.json"));
+    QTest::newRow("update feed")
+        << "Web/UpdateURL"
+        << QVariant(QStringLiteral("https://software.tessel.pro/software/tsl-gate/updates/lin/appcast.json"));
     QTest::newRow("update days") << "Updates/Interval" << QVariant(7);
     QTest::newRow("update auto") << "Updates/Auto" << QVariant(true);
     QTest::newRow("last check") << "Updates/LastCheck" << QVariant();
@@ -129,12 +129,16 @@ void TestCXSettings::defaults()
 void TestCXSettings::versionStamp()
 {
     QVERIFY(!QSettings().contains(QStringLiteral("System/Version")));
-    { CXSettings settings; }
+    {
+        CXSettings settings;
+    }
     QCOMPARE(QSettings().value(QStringLiteral("System/Version")).toString(), QStringLiteral("0.2.0"));
 
     // An older (or newer) stamp is replaced on every construction.
     QSettings().setValue(QStringLiteral("System/Version"), QStringLiteral("0.1.4"));
-    { CXSettings settings; }
+    {
+        CXSettings settings;
+    }
     QCOMPARE(QSettings().value(QStringLiteral("System/Version")).toString(), QStringLiteral("0.2.0"));
 }
 
@@ -149,7 +153,10 @@ void TestCXSettings::poolDocument()
     }
 
     // Stored byte per character: non-ASCII aliases survive the round trip, also through the file.
-    QJsonObject entry{{"type", "thx9"}, {"version", "1"}, {"serial", "A1"}, {"regid", "7"},
+    QJsonObject entry{{"type", "thx9"},
+                      {"version", "1"},
+                      {"serial", "A1"},
+                      {"regid", "7"},
                       {"alias", QStringLiteral("Küche ✓")}};
     const QJsonObject doc{{"devices", QJsonArray{entry}}, {"updated", "2024.01.02 03:04:05"}};
     settings.setPool(doc);
@@ -176,11 +183,15 @@ void TestCXSettings::resetRegistration()
     QCOMPARE(settings.value(QStringLiteral("Cloud/Serial"), QStringLiteral("x")).toString(), QString());
 
     // Registered entries lose their regid and nothing else.
-    const QJsonObject sensor{{"type", "thx9"}, {"version", "1"}, {"serial", "A1"}, {"regid", "77"},
+    const QJsonObject sensor{{"type", "thx9"},
+                             {"version", "1"},
+                             {"serial", "A1"},
+                             {"regid", "77"},
                              {"alias", QStringLiteral("Träger")}};
-    const QJsonObject gateway{{"type", "gateway"}, {"version", "200"}, {"serial", "5521"}, {"regid", "9"},
-                              {"alias", "gw"}};
-    settings.setPool(QJsonObject{{"devices", QJsonArray{sensor, gateway}}, {"updated", "2020.01.01 00:00:00"}});
+    const QJsonObject gateway{
+        {"type", "gateway"}, {"version", "200"}, {"serial", "5521"}, {"regid", "9"}, {"alias", "gw"}};
+    settings.setPool(
+        QJsonObject{{"devices", QJsonArray{sensor, gateway}}, {"updated", "2020.01.01 00:00:00"}});
     settings.resetRegistration();
     doc = CXSettings().pool();
     const QJsonArray devices = doc.value("devices").toArray();
@@ -200,13 +211,20 @@ void TestCXSettings::compareVersions_data()
     QTest::addColumn<QString>("b");
     QTest::addColumn<int>("order");
     QTest::addColumn<bool>("valid");
-    QTest::newRow("older patch") << "0.1.9" << "0.2.0" << -1 << true;
-    QTest::newRow("short equal") << "0.2" << "0.2.0" << 0 << true;
-    QTest::newRow("newer patch") << "0.2.1" << "0.2.0" << 1 << true;
-    QTest::newRow("numeric not textual") << "0.10.0" << "0.9.9" << 1 << true;
-    QTest::newRow("longer but zero") << "0.2.0.0" << "0.2" << 0 << true;
-    QTest::newRow("longer and newer") << "0.2.0.1" << "0.2" << 1 << true;
-    QTest::newRow("not a version") << "abc" << "0.2.0" << 0 << false;
+    QTest::newRow("older patch") << "0.1.9"
+                                 << "0.2.0" << -1 << true;
+    QTest::newRow("short equal") << "0.2"
+                                 << "0.2.0" << 0 << true;
+    QTest::newRow("newer patch") << "0.2.1"
+                                 << "0.2.0" << 1 << true;
+    QTest::newRow("numeric not textual") << "0.10.0"
+                                         << "0.9.9" << 1 << true;
+    QTest::newRow("longer but zero") << "0.2.0.0"
+                                     << "0.2" << 0 << true;
+    QTest::newRow("longer and newer") << "0.2.0.1"
+                                      << "0.2" << 1 << true;
+    QTest::newRow("not a version") << "abc"
+                                   << "0.2.0" << 0 << false;
 }
 
 void TestCXSettings::compareVersions()
@@ -267,7 +285,8 @@ void TestCXSettings::restoreKeepsAbsentKeysAndTypes()
     // What one store writes, another reads back; later pairs win over earlier ones.
     QByteArray section;
     {
-        QSettings source(QDir::temp().filePath(QStringLiteral("cxsettings-source.ini")), QSettings::IniFormat);
+        QSettings source(QDir::temp().filePath(QStringLiteral("cxsettings-source.ini")),
+                         QSettings::IniFormat);
         source.clear();
         source.setValue(QStringLiteral("Cloud/Serial"), QStringLiteral("5521"));
         source.setValue(QStringLiteral("UI/State"), QByteArray("\x00\x01\xff", 3));
@@ -298,7 +317,8 @@ void TestCXSettings::restoreKeepsAbsentKeysAndTypes()
 void TestCXSettings::restoreReadsOnlyItsSection()
 {
     // The settings section is followed by other sections of the backup; they are not settings.
-    const QByteArray section = stream({{"Cloud/Serial", QStringLiteral("5521")}, {"System/Version", "0.2.0"}});
+    const QByteArray section =
+        stream({{"Cloud/Serial", QStringLiteral("5521")}, {"System/Version", "0.2.0"}});
     QByteArray file = QByteArray("HEAD") + section + QByteArray("\x30\x82\x01\x0a certificate bytes");
     QBuffer buffer(&file);
     buffer.open(QIODevice::ReadOnly);
@@ -323,9 +343,12 @@ void TestCXSettings::restoreRefusesMalformedSections_data()
     QTest::newRow("huge key length") << u32(0x7ffffffe) + QByteArray("Cl") + version;
     QTest::newRow("odd key length") << u32(3) + QByteArray("abc") + version;
     QTest::newRow("huge string value") << version + key + variantHeader(QMetaType::QString) + u32(0x7ffffff0);
-    QTest::newRow("huge byte array") << version + key + variantHeader(QMetaType::QByteArray) + u32(0x7fffffff);
-    QTest::newRow("huge list count") << version + key + variantHeader(QMetaType::QVariantList) + u32(0x7fffffff);
-    QTest::newRow("huge string list") << version + key + variantHeader(QMetaType::QStringList) + u32(0x10000000);
+    QTest::newRow("huge byte array") << version + key + variantHeader(QMetaType::QByteArray) +
+                                            u32(0x7fffffff);
+    QTest::newRow("huge list count") << version + key + variantHeader(QMetaType::QVariantList) +
+                                            u32(0x7fffffff);
+    QTest::newRow("huge string list")
+        << version + key + variantHeader(QMetaType::QStringList) + u32(0x10000000);
     QTest::newRow("huge map") << version + key + variantHeader(QMetaType::QVariantMap) + u32(0x7fffffff);
     QByteArray nested = version + key;
     for (int i = 0; i < 10000; ++i)
@@ -333,7 +356,8 @@ void TestCXSettings::restoreRefusesMalformedSections_data()
     nested += variantHeader(QMetaType::Int) + u32(1);
     QTest::newRow("deep nesting") << nested;
     QTest::newRow("unknown type") << version + key + variantHeader(0x7abc) + u32(1);
-    QTest::newRow("user type") << version + key + variantHeader(QMetaType::User) + u32(6) + QByteArray("Thing", 6);
+    QTest::newRow("user type") << version + key + variantHeader(QMetaType::User) + u32(6) +
+                                      QByteArray("Thing", 6);
     QTest::newRow("truncated int") << version + key + variantHeader(QMetaType::Int) + QByteArray(2, '\0');
     QTest::newRow("key without value") << version + key;
 }
@@ -341,7 +365,9 @@ void TestCXSettings::restoreRefusesMalformedSections_data()
 void TestCXSettings::restoreRefusesMalformedSections()
 {
     QFETCH(QByteArray, section);
-    { CXSettings settings; }
+    {
+        CXSettings settings;
+    }
     const QVariantMap before = snapshot();
     QVERIFY(!restoreBytes(section));
     QCOMPARE(snapshot(), before);
@@ -349,15 +375,17 @@ void TestCXSettings::restoreRefusesMalformedSections()
 
 void TestCXSettings::restoreNeverAcceptsTruncatedOrRandomData()
 {
-    { CXSettings settings; }
+    {
+        CXSettings settings;
+    }
     const QVariantMap before = snapshot();
     // The version comes last, so no shorter prefix is a complete, acceptable section.
-    const QByteArray section =
-        stream({{"Cloud/Serial", "5521"},
-                {"UI/Geom", QByteArray(40, 'g')},
-                {"Plugins/watchdog/map", QVariantMap{{"a", QVariantList{1, "two", 3.5}}, {"b", QStringList{"x"}}}},
-                {"Updates/LastCheck", QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9), Qt::UTC)},
-                {"System/Version", "0.2.0"}});
+    const QByteArray section = stream(
+        {{"Cloud/Serial", "5521"},
+         {"UI/Geom", QByteArray(40, 'g')},
+         {"Plugins/watchdog/map", QVariantMap{{"a", QVariantList{1, "two", 3.5}}, {"b", QStringList{"x"}}}},
+         {"Updates/LastCheck", QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9), Qt::UTC)},
+         {"System/Version", "0.2.0"}});
     for (int length = 0; length < section.size(); ++length)
         QVERIFY2(!restoreBytes(section.left(length)), qPrintable(QString::number(length)));
     QCOMPARE(snapshot(), before);

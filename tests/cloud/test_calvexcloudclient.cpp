@@ -569,8 +569,9 @@ void TestCalvexCloudClient::reconnectAfterBrokerCrash()
     QTRY_VERIFY_WITH_TIMEOUT(client.connected(), 20000);
     QCOMPARE(connectivity.last().at(0).toBool(), true);
     QVERIFY2(states.waitForLines(3), qPrintable(states.transcript()));
-    QCOMPARE(states.lines(), (QStringList{"things/thx9_1_A1_7/state {\"n\":1}", "things/thx9_1_A1_7/state {\"n\":2}",
-                                          "things/thx9_1_A1_7/state {\"n\":3}"}));
+    QCOMPARE(states.lines(),
+             (QStringList{"things/thx9_1_A1_7/state {\"n\":1}", "things/thx9_1_A1_7/state {\"n\":2}",
+                          "things/thx9_1_A1_7/state {\"n\":3}"}));
     QTRY_COMPARE(subscribed.count(), 2);
     QVERIFY(broker.publish(QStringLiteral("things/vgl5_1_W1_12/update"), "{\"cmd\":\"keepalive\"}"));
     QTRY_COMPARE(received.count(), 1);
@@ -592,8 +593,10 @@ void TestCalvexCloudClient::refusals()
     CalvexCloudClient retrying;
     QSignalSpy refusedConnectivity(&refused, &CalvexCloudClient::connectivityChanged);
 
-    QVERIFY(refused.connectToBroker(QStringLiteral("gw"), 30, QStringLiteral("localhost"), notAuthorized.port()));
-    QVERIFY(retrying.connectToBroker(QStringLiteral("gw"), 30, QStringLiteral("localhost"), unavailable.port()));
+    QVERIFY(
+        refused.connectToBroker(QStringLiteral("gw"), 30, QStringLiteral("localhost"), notAuthorized.port()));
+    QVERIFY(
+        retrying.connectToBroker(QStringLiteral("gw"), 30, QStringLiteral("localhost"), unavailable.port()));
     QTRY_VERIFY_WITH_TIMEOUT(notAuthorized.connectPackets() == 1 && unavailable.connectPackets() == 1, 10000);
     QTRY_VERIFY(!refused.findChild<QMqttConnection *>());
     QCOMPARE(refusedConnectivity.count(), 1);

@@ -15,10 +15,22 @@ private slots:
         QTest::addColumn<QString>("regid");
         QTest::addColumn<QString>("shortid");
         QTest::addColumn<QString>("cloudid");
-        QTest::newRow("registered") << "A1B2" << "77" << "thx9_1_A1B2" << "thx9_1_A1B2_77";
-        QTest::newRow("unregistered") << "A1B2" << "" << "thx9_1_A1B2" << "thx9_1_A1B2_";
-        QTest::newRow("no serial") << "" << "77" << "thx9_1_?" << "thx9_1__77";
-        QTest::newRow("serial with placeholders") << "%1%2" << "9" << "thx9_1_%1%2" << "thx9_1_%1%2_9";
+        QTest::newRow("registered") << "A1B2"
+                                    << "77"
+                                    << "thx9_1_A1B2"
+                                    << "thx9_1_A1B2_77";
+        QTest::newRow("unregistered") << "A1B2"
+                                      << ""
+                                      << "thx9_1_A1B2"
+                                      << "thx9_1_A1B2_";
+        QTest::newRow("no serial") << ""
+                                   << "77"
+                                   << "thx9_1_?"
+                                   << "thx9_1__77";
+        QTest::newRow("serial with placeholders") << "%1%2"
+                                                  << "9"
+                                                  << "thx9_1_%1%2"
+                                                  << "thx9_1_%1%2_9";
     }
     void identities()
     {

@@ -110,10 +110,8 @@ private slots:
         QVERIFY(!plugin->type->equals(QStringLiteral("a1b2"), sensor.get()));
         QVERIFY(!plugin->type->equals(QStringLiteral("A1B"), sensor.get()));
         QVERIFY(!plugin->type->equals(QStringLiteral("A1B2"), nullptr));
-        const FakeThing sameVersion(QStringLiteral("thx9"), QStringLiteral("100"),
-                                        QStringLiteral("A1B2"));
-        const FakeThing otherVersion(QStringLiteral("thx9"), QStringLiteral("101"),
-                                         QStringLiteral("A1B2"));
+        const FakeThing sameVersion(QStringLiteral("thx9"), QStringLiteral("100"), QStringLiteral("A1B2"));
+        const FakeThing otherVersion(QStringLiteral("thx9"), QStringLiteral("101"), QStringLiteral("A1B2"));
         const FakeThing otherType(QStringLiteral("THX9"), QStringLiteral("100"), QStringLiteral("A1B2"));
         QVERIFY(plugin->type->equals(QStringLiteral("A1B2"), &sameVersion));
         QVERIFY(!plugin->type->equals(QStringLiteral("A1B2"), &otherVersion));

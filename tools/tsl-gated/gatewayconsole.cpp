@@ -121,9 +121,10 @@ void GatewayConsole::nameUnnamedThings(const QStringList &shortids)
     // the host and a device after its type and serial ("thx9 A1B2").
     for (const QString &sid : shortids) {
         const QStringList parts = sid.split(QLatin1Char('_'));
-        const QString alias = sid.startsWith(QLatin1String("gateway_"))
-            ? QStringLiteral("TSL-Gate on %1").arg(QSysInfo::machineHostName())
-            : QStringLiteral("%1 %2").arg(parts.value(0), parts.mid(2).join(QLatin1Char('_')));
+        const QString alias =
+            sid.startsWith(QLatin1String("gateway_"))
+                ? QStringLiteral("TSL-Gate on %1").arg(QSysInfo::machineHostName())
+                : QStringLiteral("%1 %2").arg(parts.value(0), parts.mid(2).join(QLatin1Char('_')));
         request("renameThing", Q_ARG(QString, sid), Q_ARG(QString, alias));
     }
 }

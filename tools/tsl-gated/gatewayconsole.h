@@ -39,8 +39,7 @@ private slots:
     void runner_connectivityChanged(bool on);
 
 private:
-    template<typename... Args>
-    void request(const char *slot, Args... args)
+    template <typename... Args> void request(const char *slot, Args... args)
     {
         QMetaObject::invokeMethod(m_runner, slot, Qt::QueuedConnection, args...);
     }

@@ -47,15 +47,17 @@ int main(int argc, char *argv[])
     Q_UNUSED(stamp)
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("TSL-Gate core without a window: finds devices, keeps the "
-                                                    "device pool and reports to the cloud."));
+    parser.setApplicationDescription(
+        QStringLiteral("TSL-Gate core without a window: finds devices, keeps the "
+                       "device pool and reports to the cloud."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption rescan(QStringLiteral("rescan"), QStringLiteral("Rescan for devices every <seconds>."),
+    const QCommandLineOption rescan(QStringLiteral("rescan"),
+                                    QStringLiteral("Rescan for devices every <seconds>."),
                                     QStringLiteral("seconds"), QStringLiteral("60"));
-    const QCommandLineOption registration(QStringLiteral("register"),
-                                          QStringLiteral("Register the gateway and its new devices with the "
-                                                         "registrar, naming unnamed things by their short id."));
+    const QCommandLineOption registration(
+        QStringLiteral("register"), QStringLiteral("Register the gateway and its new devices with the "
+                                                   "registrar, naming unnamed things by their short id."));
     const QCommandLineOption reportChanges(QStringLiteral("report-changes"),
                                            QStringLiteral("Report every state change of a device at once."));
     const QCommandLineOption seconds(QStringLiteral("seconds"), QStringLiteral("Stop after <n> seconds."),

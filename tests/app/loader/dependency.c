@@ -17,5 +17,11 @@ EXPORT int deinit(void)
     return 0;
 }
 
-EXPORT int init_calls(void) { return initCalls; }
-EXPORT int deinit_calls(void) { return deinitCalls; }
+EXPORT int init_calls(void)
+{
+    return initCalls;
+}
+EXPORT int deinit_calls(void)
+{
+    return deinitCalls;
+}

@@ -10,7 +10,8 @@ class FakeThingType : public QObject, public AbstractThingType
 {
 public:
     QHash<QString, QVariant> scan() override { return {}; }
-    QAbstractThing *create(const QString &, const QVariant &, const QHash<QString, QVariant> &, QObject **) override
+    QAbstractThing *create(const QString &, const QVariant &, const QHash<QString, QVariant> &,
+                           QObject **) override
     {
         return nullptr;
     }

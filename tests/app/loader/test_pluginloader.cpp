@@ -52,8 +52,8 @@ private slots:
             types.sort();
             QCOMPARE(types, QStringList({"alpha", "beta"}));
             QCOMPARE(loader.metadata().keys().size(), 2);
-            QVERIFY(loader.metadata().value("alpha").value("version").toString() == "1"
-                    || loader.metadata().value("alpha").value("version").toString() == "2");
+            QVERIFY(loader.metadata().value("alpha").value("version").toString() == "1" ||
+                    loader.metadata().value("alpha").value("version").toString() == "2");
 
             // tdep is shared by alpha and beta: loaded once, initialised once. tfail stays loaded
             // although its plug-in was skipped.
@@ -144,7 +144,8 @@ private slots:
             QProcess objdump;
             objdump.start("objdump", {"-p", prefix.path() + "/lib/" + library});
             QVERIFY(objdump.waitForFinished(30000));
-            QVERIFY2(objdump.readAllStandardOutput().contains(QByteArray("SONAME               ") + library), library);
+            QVERIFY2(objdump.readAllStandardOutput().contains(QByteArray("SONAME               ") + library),
+                     library);
         }
 
         QVERIFY(QDir(prefix.path()).mkpath("bin")); // where the program will lie

@@ -52,8 +52,9 @@ class TestRegistration : public QObject
     {
         for (const QString &sid : shortids) {
             const QString alias = sid.startsWith("gateway") ? QStringLiteral("Office") : sid.section('_', 2);
-            QVERIFY(h.request("renameThing", CxgatewRunner::TRename, Q_ARG(QString, sid), Q_ARG(QString, alias))
-                        .toBool());
+            QVERIFY(
+                h.request("renameThing", CxgatewRunner::TRename, Q_ARG(QString, sid), Q_ARG(QString, alias))
+                    .toBool());
         }
     }
 
@@ -131,7 +132,8 @@ private slots:
 
         const QJsonObject status = h.request("cloudStatus", CxgatewRunner::CStatus).toJsonObject();
         QCOMPARE(status, QJsonObject({{"gw", true}, {"key", 0}, {"cert", 0}}));
-        QCOMPARE(h.request("registrationState", CxgatewRunner::RegStatus).toInt(), int(CxgatewRunner::Complete));
+        QCOMPARE(h.request("registrationState", CxgatewRunner::RegStatus).toInt(),
+                 int(CxgatewRunner::Complete));
         QVERIFY(waitUntil([&] { return h.connectivity().contains(true); }, 30000));
 
         const ThingStateList things = h.things();
@@ -156,7 +158,8 @@ private slots:
         // The cloud resets the watchdog: it receives output report 01 02 when "rst" is allowed...
         watchdog->takeOutputs();
         QVERIFY(cloud.publish(QStringLiteral("things/%1/update").arg(cloudId(wd)), "{\"rst\":1}"));
-        QVERIFY(waitUntil([&] { return watchdog->takeOutputs().contains(QByteArray("\x01\x02", 2)); }, 10000));
+        QVERIFY(
+            waitUntil([&] { return watchdog->takeOutputs().contains(QByteArray("\x01\x02", 2)); }, 10000));
         // ...and nothing once it is not.
         QSettings().setValue("Plugins/watchdog/rst", false);
         h.post("applyDeviceSettings");
@@ -181,13 +184,15 @@ private slots:
         QVERIFY2(!fleetOnly.contains("error"), qPrintable(QJsonDocument(fleetOnly).toJson()));
         QVERIFY(!fleetOnly.contains("id"));
         QVERIFY(!find(h.things(), Sensor2).regid.isEmpty());
-        QCOMPARE(h.request("registrationState", CxgatewRunner::RegStatus).toInt(), int(CxgatewRunner::Complete));
+        QCOMPARE(h.request("registrationState", CxgatewRunner::RegStatus).toInt(),
+                 int(CxgatewRunner::Complete));
 
         // Reset: status first, then the completion.
         h.clearRecords();
         QVERIFY(h.request("resetGateway", CxgatewRunner::DUnreg).toBool());
         QCOMPARE(h.completions().first().first, int(CxgatewRunner::CStatus));
-        QCOMPARE(h.completions().first().second.toJsonObject(), QJsonObject({{"gw", false}, {"key", 1}, {"cert", 1}}));
+        QCOMPARE(h.completions().first().second.toJsonObject(),
+                 QJsonObject({{"gw", false}, {"key", 1}, {"cert", 1}}));
         QCOMPARE(h.request("registrationState", CxgatewRunner::RegStatus).toInt(),
                  int(CxgatewRunner::NotRegistered));
         QVERIFY(waitUntil([&] { return h.connectivity().endsWith(false); }, 10000));
@@ -199,9 +204,10 @@ private slots:
         QTest::addColumn<QJsonObject>("expected");
         QTest::newRow("stream closed after the code")
             << "close-after-code"
-            << QJsonObject{{"code", 500}, {"error", "Connection to the registrar service was closed unexpectedly."}};
-        QTest::newRow("registrar error") << "error"
-                                         << QJsonObject{{"code", 403}, {"error", "Registration refused"}};
+            << QJsonObject{{"code", 500},
+                           {"error", "Connection to the registrar service was closed unexpectedly."}};
+        QTest::newRow("registrar error")
+            << "error" << QJsonObject{{"code", 403}, {"error", "Registration refused"}};
         QTest::newRow("credentials that do not parse")
             << "bad-cred" << QJsonObject{{"code", 498}, {"error", "Reply processing error"}};
     }
@@ -211,7 +217,8 @@ private slots:
         QFETCH(QJsonObject, expected);
         QTemporaryDir data;
         DevCloudProcess cloud;
-        QVERIFY2(cloud.start(data.path(), {"--fault", fault, "--auto-confirm", "100"}), qPrintable(cloud.diagnostics()));
+        QVERIFY2(cloud.start(data.path(), {"--fault", fault, "--auto-confirm", "100"}),
+                 qPrintable(cloud.diagnostics()));
         cloud.pointGatewayHere();
         m_bus->plugSensor("S1");
         RunnerHarness &h = startRunner();
@@ -238,7 +245,8 @@ private slots:
         nameEverything(h, h.request("generateDoc", CxgatewRunner::AliasFill).toStringList());
         h.clearRecords();
         QMetaObject::invokeMethod(h.runner(), "generateDoc", Qt::QueuedConnection);
-        QCOMPARE(h.waitForCompletion(CxgatewRunner::ProcReg, 0, 30000).toJsonObject().value("code").toInt(), 500);
+        QCOMPARE(h.waitForCompletion(CxgatewRunner::ProcReg, 0, 30000).toJsonObject().value("code").toInt(),
+                 500);
     }
 };
 

@@ -92,7 +92,9 @@ private slots:
 
         // A reading arrives as a row with the state; the watchdog's first poll as well.
         m_bus->device("S1")->injectTemperature(21.34);
-        QVERIFY(h.waitForRow(Sensor1, [](const ThingState &t) { return t.state == QJsonObject{{"t", 21.5}}; }));
+        QVERIFY(h.waitForRow(Sensor1, [](const ThingState &t) {
+            return t.state == QJsonObject{{"t", 21.5}};
+        }));
         QVERIFY(h.waitForRow(Watchdog1, [](const ThingState &t) {
             return t.state.value("ch3").toDouble() == 21.5 && t.state.value("flags").toInt() == 1;
         }));
@@ -155,7 +157,8 @@ private slots:
         RunnerHarness &h = start();
         QVERIFY(rescan());
         const auto rename = [&h](const QString &sid, const QString &alias) {
-            return h.request("renameThing", CxgatewRunner::TRename, Q_ARG(QString, sid), Q_ARG(QString, alias));
+            return h.request("renameThing", CxgatewRunner::TRename, Q_ARG(QString, sid),
+                             Q_ARG(QString, alias));
         };
         QVERIFY(rename(Sensor1, "Boiler").toBool());
         QVERIFY(rename(Sensor1, "Boiler").toBool()); // its own alias again
@@ -190,8 +193,9 @@ private slots:
         RunnerHarness &h = start();
         QVERIFY(rescan());
         const QString alias = QStringLiteral("Котельная 21°C");
-        QVERIFY(h.request("renameThing", CxgatewRunner::TRename, Q_ARG(QString, Sensor1), Q_ARG(QString, alias))
-                    .toBool());
+        QVERIFY(
+            h.request("renameThing", CxgatewRunner::TRename, Q_ARG(QString, Sensor1), Q_ARG(QString, alias))
+                .toBool());
 
         // Stored one byte per character: the raw value is the UTF-8 of the JSON read as Latin-1.
         const QString raw = QSettings().value(Key::DevicesPool).toString();
@@ -219,7 +223,8 @@ private slots:
         QTest::newRow("not json") << "{devices: [";
         QTest::newRow("array") << "[1, 2]";
         QTest::newRow("devices not an array") << "{\"devices\": 5}";
-        QTest::newRow("entries of wrong types") << "{\"devices\": [5, \"x\", {\"type\": 1, \"serial\": [\"S1\"]}]}";
+        QTest::newRow("entries of wrong types")
+            << "{\"devices\": [5, \"x\", {\"type\": 1, \"serial\": [\"S1\"]}]}";
     }
     void unreadablePoolsReadAsEmpty()
     {
@@ -229,9 +234,11 @@ private slots:
         RunnerHarness &h = start();
         QVERIFY(rescan());
         QCOMPARE(find(h.things(), Sensor1).name, QString());
-        QVERIFY(h.request("renameThing", CxgatewRunner::TRename, Q_ARG(QString, Sensor1), Q_ARG(QString, "Boiler"))
+        QVERIFY(h.request("renameThing", CxgatewRunner::TRename, Q_ARG(QString, Sensor1),
+                          Q_ARG(QString, "Boiler"))
                     .toBool());
-        const QJsonDocument doc = QJsonDocument::fromJson(QSettings().value(Key::DevicesPool).toString().toLatin1());
+        const QJsonDocument doc =
+            QJsonDocument::fromJson(QSettings().value(Key::DevicesPool).toString().toLatin1());
         QVERIFY(doc.isObject());
         QVERIFY(doc.object().value("devices").isArray());
     }
@@ -239,7 +246,8 @@ private slots:
     void updatePoolAndResetDevPool()
     {
         QSettings().setValue(Key::CloudSerial, "5521");
-        storePool({entry("thx9", "100", "S1", "77", "Boiler"), entry("gateway", "200", "5521", "9", "Office")});
+        storePool(
+            {entry("thx9", "100", "S1", "77", "Boiler"), entry("gateway", "200", "5521", "9", "Office")});
         m_bus->plugSensor("S1");
         RunnerHarness &h = start();
         QVERIFY(rescan());

@@ -1,13 +1,13 @@
 #include "appidentity.h"
 #include "calvexcloudclient.h"
 #include "eventwait.h"
-#include "mosquittobroker.h"
-#include "mosquittosubscriber.h"
-#include "testpki.h"
 #include "fakething.h"
 #include "gatewaything.h"
+#include "mosquittobroker.h"
+#include "mosquittosubscriber.h"
 #include "registrationcodec.h"
 #include "settingskeys.h"
+#include "testpki.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -45,7 +45,8 @@ class TestGatewayThing : public QObject
         settings.setValue(Key::CloudHost, m_broker->host());
         settings.setValue(Key::CloudPort, m_broker->port());
         gateway.setRegid("9");
-        QVERIFY(gateway.client()->storeCredentials(readFile(m_identity.certPath), readFile(m_identity.keyPath)));
+        QVERIFY(
+            gateway.client()->storeCredentials(readFile(m_identity.certPath), readFile(m_identity.keyPath)));
     }
 
     bool connectGateway(GatewayThing &gateway, bool firstrun)
@@ -182,15 +183,16 @@ private slots:
     {
         QTest::addColumn<bool>("registered");
         QTest::addColumn<QJsonObject>("expected");
-        QTest::newRow("new gateway")
-            << false
-            << QJsonObject{{"gw", "gateway_200_?"},
-                           {"alias", "Office"},
-                           {"sib", QJsonArray{QJsonArray{"thx9_100_A1B2", "Boiler"}, QJsonArray{"watchdog_100_?", ""}}}};
+        QTest::newRow("new gateway") << false
+                                     << QJsonObject{{"gw", "gateway_200_?"},
+                                                    {"alias", "Office"},
+                                                    {"sib", QJsonArray{QJsonArray{"thx9_100_A1B2", "Boiler"},
+                                                                       QJsonArray{"watchdog_100_?", ""}}}};
         QTest::newRow("registered gateway")
             << true
             << QJsonObject{{"app", "gateway_200_5521_9"},
-                           {"sib", QJsonArray{QJsonArray{"thx9_100_A1B2", "Boiler"}, QJsonArray{"watchdog_100_?", ""}}}};
+                           {"sib", QJsonArray{QJsonArray{"thx9_100_A1B2", "Boiler"},
+                                              QJsonArray{"watchdog_100_?", ""}}}};
     }
     void registrationDocument()
     {
@@ -232,7 +234,8 @@ private slots:
     void codecRefusesGarbage()
     {
         QCOMPARE(RegistrationCodec::decode("not base64 !!"), QJsonObject());
-        QCOMPARE(RegistrationCodec::decode(QString::fromLatin1(QByteArray("hello world").toBase64())), QJsonObject());
+        QCOMPARE(RegistrationCodec::decode(QString::fromLatin1(QByteArray("hello world").toBase64())),
+                 QJsonObject());
         QCOMPARE(RegistrationCodec::decode(QString()), QJsonObject());
         // A stream that inflates beyond the limit is refused, not inflated.
         const QByteArray bomb = qCompress(QByteArray(8 << 20, ' ') + "{}").mid(4);
@@ -263,9 +266,10 @@ private slots:
         gateway.setRegid("9");
         FakeThing sensor("thx9", "A1B2"), other("thx9", "A1B22"), watchdog("watchdog", "W1");
         sensor.setName("Boiler");
-        const QJsonObject reply{{"fleet", QJsonArray{QJsonObject{{"id", "thx9_100_A1B2_17"}, {"alias", "Cellar"}},
-                                                     QJsonObject{{"id", "watchdog_100_W1_18"}, {"alias", ""}},
-                                                     QJsonObject{{"id", "ghost_100_X_19"}, {"alias", "Nobody"}}}}};
+        const QJsonObject reply{
+            {"fleet", QJsonArray{QJsonObject{{"id", "thx9_100_A1B2_17"}, {"alias", "Cellar"}},
+                                 QJsonObject{{"id", "watchdog_100_W1_18"}, {"alias", ""}},
+                                 QJsonObject{{"id", "ghost_100_X_19"}, {"alias", "Nobody"}}}}};
         QVERIFY(gateway.processRegistration(reply, {&sensor, &other, &watchdog}, true));
         QCOMPARE(sensor.regid(), QStringLiteral("17"));
         QCOMPARE(sensor.name(), QStringLiteral("Cellar"));
@@ -303,12 +307,13 @@ private slots:
         gateway.setName("Office");
         QSignalSpy serial(&gateway, &QAbstractThing::serialChanged);
         QSignalSpy changed(&gateway, &GatewayThing::settingsChanged);
-        const QJsonObject reply{{"id", GatewayId},
-                                {"alias", "HQ"},
-                                {"cred", QJsonObject{{"priv", QString::fromLatin1(readFile(m_identity.keyPath))},
-                                                     {"file", QString::fromLatin1(readFile(m_identity.certPath))}}},
-                                {"server", "localhost"},
-                                {"port", 18883}};
+        const QJsonObject reply{
+            {"id", GatewayId},
+            {"alias", "HQ"},
+            {"cred", QJsonObject{{"priv", QString::fromLatin1(readFile(m_identity.keyPath))},
+                                 {"file", QString::fromLatin1(readFile(m_identity.certPath))}}},
+            {"server", "localhost"},
+            {"port", 18883}};
         QVERIFY(gateway.processRegistration(reply, {}, true));
         QCOMPARE(gateway.regid(), QStringLiteral("9"));
         QCOMPARE(gateway.cloudid(), GatewayId);
@@ -320,7 +325,8 @@ private slots:
         QCOMPARE(gateway.client()->certStatus(), CalvexCloudClient::Ok);
 
         // An empty alias keeps the name; the same serial is announced again.
-        QVERIFY(gateway.processRegistration({{"id", GatewayId}, {"alias", ""}, {"cred", reply["cred"]}}, {}, true));
+        QVERIFY(gateway.processRegistration({{"id", GatewayId}, {"alias", ""}, {"cred", reply["cred"]}}, {},
+                                            true));
         QCOMPARE(gateway.name(), QStringLiteral("HQ"));
         QCOMPARE(serial.count(), 2);
 
@@ -390,7 +396,8 @@ private slots:
         sensor->change({{"t", 30.0}});
         watchdog->change({{"flags", 1}, {"ch3", QJsonValue::Null}});
         QVERIFY(states.waitForLines(1));
-        QCOMPARE(states.lines().first(), QStringLiteral("things/watchdog_100_W1_8/state {\"ch3\":null,\"flags\":1}"));
+        QCOMPARE(states.lines().first(),
+                 QStringLiteral("things/watchdog_100_W1_8/state {\"ch3\":null,\"flags\":1}"));
         QVERIFY(waitUntil([&] { return watchdog->published == 1; }, 5000));
 
         // An update from the cloud reaches the sibling, and its new state goes out at once,

@@ -80,7 +80,8 @@ void DevCloudProcess::kill()
 
 int DevCloudProcess::waitForExit(int timeoutMs)
 {
-    if (!m_process || !m_process->waitForFinished(timeoutMs) || m_process->exitStatus() != QProcess::NormalExit)
+    if (!m_process || !m_process->waitForFinished(timeoutMs) ||
+        m_process->exitStatus() != QProcess::NormalExit)
         return -1;
     return m_process->exitCode();
 }
@@ -114,7 +115,8 @@ bool DevCloudProcess::confirm(const QString &code) const
 {
     QNetworkAccessManager manager;
     QNetworkRequest request{QUrl(portal())};
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
+    request.setHeader(QNetworkRequest::ContentTypeHeader,
+                      QStringLiteral("application/x-www-form-urlencoded"));
     QUrlQuery form;
     form.addQueryItem(QStringLiteral("code"), code);
     QNetworkReply *reply = manager.post(request, form.toString(QUrl::FullyEncoded).toUtf8());
@@ -137,8 +139,8 @@ bool DevCloudProcess::publish(const QString &topic, const QByteArray &payload) c
 {
     QProcess pub;
     pub.start(QStringLiteral("mosquitto_pub"),
-              consoleArguments() << QStringLiteral("-q") << QStringLiteral("0") << QStringLiteral("-t") << topic
-                                 << QStringLiteral("-m") << QString::fromUtf8(payload));
+              consoleArguments() << QStringLiteral("-q") << QStringLiteral("0") << QStringLiteral("-t")
+                                 << topic << QStringLiteral("-m") << QString::fromUtf8(payload));
     if (!pub.waitForStarted(5000))
         return false;
     const bool done = waitUntil([&] { return pub.state() == QProcess::NotRunning; }, 10000);

@@ -376,8 +376,9 @@ SimulatedHidDevice::SimulatedHidDevice(_UMockdevTestbed *testbed, int index, con
         // Removing a device leaves its /sys/dev/char link behind; a new pty that reuses the number of
         // a released one would fail to be added.
         gchar *root = umockdev_testbed_get_root_dir(d->testbed);
-        const QByteArray charLink = QByteArray(root) + "/sys/dev/char/" + QByteArray::number(major(node.st_rdev))
-                                    + ':' + QByteArray::number(minor(node.st_rdev));
+        const QByteArray charLink = QByteArray(root) + "/sys/dev/char/" +
+                                    QByteArray::number(major(node.st_rdev)) + ':' +
+                                    QByteArray::number(minor(node.st_rdev));
         g_free(root);
         unlink(charLink.constData());
     }

@@ -15,11 +15,12 @@ namespace PoolFixture {
 inline void storePool(const QJsonArray &devices)
 {
     const QJsonObject doc{{"devices", devices}, {"updated", "2026.01.01 00:00:00"}};
-    QSettings().setValue(Key::DevicesPool, QString::fromLatin1(QJsonDocument(doc).toJson(QJsonDocument::Compact)));
+    QSettings().setValue(Key::DevicesPool,
+                         QString::fromLatin1(QJsonDocument(doc).toJson(QJsonDocument::Compact)));
 }
 
-inline QJsonObject entry(const QString &type, const QString &version, const QString &serial, const QString &regid,
-                         const QString &alias)
+inline QJsonObject entry(const QString &type, const QString &version, const QString &serial,
+                         const QString &regid, const QString &alias)
 {
     return {{"type", type}, {"version", version}, {"serial", serial}, {"regid", regid}, {"alias", alias}};
 }

@@ -19,10 +19,12 @@ RunnerHarness::RunnerHarness(const QString &programDir)
     connect(m_runner, &CxgatewRunner::finished, this, &RunnerHarness::runner_finished, Qt::QueuedConnection);
     connect(m_runner, &CxgatewRunner::thingChanged, this, &RunnerHarness::runner_thingChanged,
             Qt::QueuedConnection);
-    connect(m_runner, &CxgatewRunner::connectivityChanged, this, [this](bool on) { m_connectivity.append(on); },
-            Qt::QueuedConnection);
-    connect(m_runner, &CxgatewRunner::deviceCreated, this, [this](QObject *) { ++m_devicesCreated; },
-            Qt::QueuedConnection);
+    connect(
+        m_runner, &CxgatewRunner::connectivityChanged, this, [this](bool on) { m_connectivity.append(on); },
+        Qt::QueuedConnection);
+    connect(
+        m_runner, &CxgatewRunner::deviceCreated, this, [this](QObject *) { ++m_devicesCreated; },
+        Qt::QueuedConnection);
     connect(&m_thread, &QThread::finished, m_runner, &QObject::deleteLater);
     m_thread.start(QThread::InheritPriority);
 }
@@ -39,7 +41,11 @@ void RunnerHarness::sync()
 {
     bool done = false;
     QMetaObject::invokeMethod(
-        m_runner, [this, &done] { QMetaObject::invokeMethod(this, [&done] { done = true; }, Qt::QueuedConnection); },
+        m_runner,
+        [this, &done] {
+            QMetaObject::invokeMethod(
+                this, [&done] { done = true; }, Qt::QueuedConnection);
+        },
         Qt::QueuedConnection);
     QTRY_VERIFY_WITH_TIMEOUT(done, 15000);
 }

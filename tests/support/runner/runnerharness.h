@@ -34,16 +34,14 @@ public:
 
     // Queues the slot and waits for the completion op (and returns its result); an invalid
     // QVariant when it did not arrive in time.
-    template<typename... Args>
-    QVariant request(const char *slot, int op, Args... args)
+    template <typename... Args> QVariant request(const char *slot, int op, Args... args)
     {
         const int start = m_finished.size();
         QMetaObject::invokeMethod(m_runner, slot, Qt::QueuedConnection, args...);
         return waitForCompletion(op, start);
     }
     // Queues a slot that sends no completion and waits until the worker processed it.
-    template<typename... Args>
-    void post(const char *slot, Args... args)
+    template <typename... Args> void post(const char *slot, Args... args)
     {
         QMetaObject::invokeMethod(m_runner, slot, Qt::QueuedConnection, args...);
         sync();
