@@ -40,9 +40,11 @@ void QToolDock::attach(QWidget *host)
     if (m_host)
         m_host->removeEventFilter(this);
     m_host = host;
-    setParent(host);
+    if (parentWidget() != host)
+        setParent(host); // hides the dock: shown again below on its new host
     if (host) {
         host->installEventFilter(this);
+        show();
         place();
     }
 }

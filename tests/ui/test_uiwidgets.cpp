@@ -129,6 +129,7 @@ private slots:
                            QStringLiteral("Tip"));
         host.show();
         QVERIFY(QTest::qWaitForWindowExposed(&host));
+        QVERIFY(dock.isVisible());
         QCOMPARE(dock.iconSize(), 32);
         dock.buttons().at(1)->click();
         QCOMPARE(clicked.count(), 1);
