@@ -29,31 +29,19 @@ struct Lines
     }
 };
 
-// Every living process below pid (zombies count as gone).
-QList<qint64> descendants(qint64 pid)
+// The processes that pid started (any of its threads may have).
+QList<qint64> childProcesses(qint64 pid)
 {
-    QHash<qint64, qint64> parentOf;
-    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        bool numeric = false;
-        const qint64 p = entry.toLongLong(&numeric);
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-        if (!numeric || !stat.open(QIODevice::ReadOnly))
-            continue;
-        // "pid (comm) state ppid ...": the name may hold spaces and parentheses
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> rest = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (rest.size() > 1 && rest.at(0) != "Z")
-            parentOf.insert(p, rest.at(1).toLongLong());
-    }
     QList<qint64> found;
-    for (QList<qint64> level{pid}; !level.isEmpty();) {
-        QList<qint64> next;
-        for (auto it = parentOf.cbegin(); it != parentOf.cend(); ++it) {
-            if (level.contains(it.value()))
-                next << it.key();
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile file(tasks.filePath(task + QStringLiteral("/children")));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &child : file.readAll().simplified().split(' ')) {
+            if (!child.isEmpty())
+                found << child.toLongLong();
         }
-        found << next;
-        level = next;
     }
     return found;
 }
@@ -122,7 +110,7 @@ private slots:
         const QString dir = out.lines.at(0).section(QLatin1Char('='), 1);
         QVERIFY2(QFileInfo(dir).isDir(), qPrintable(out.lines.at(0)));
         QList<qint64> tree;
-        QTRY_VERIFY_WITH_TIMEOUT(!(tree = descendants(sim.processId())).isEmpty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!(tree = childProcesses(sim.processId())).isEmpty(), 10000);
 
         ::kill(pid_t(sim.processId()), sig);
         QVERIFY(sim.waitForFinished(30000));
