@@ -38,6 +38,8 @@ private slots:
     void clientReadyRead();
 
 private:
+    void readFrom(QLocalSocket *socket);
+
     QObject *m_app = nullptr;
     QSharedMemory *m_segment = nullptr;
     QLocalServer *m_server = nullptr;
