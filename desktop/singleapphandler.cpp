@@ -2,17 +2,20 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QSharedMemory>
 #include <QSystemSemaphore>
+#include <QThread>
 
 #include <unistd.h>
 
 namespace {
 constexpr int ConnectTimeoutMs = 500;
-}
+constexpr int ConnectRetryMs = 20;
+} // namespace
 
 SingleAppHandler::SingleAppHandler(QObject *parent) : QObject(parent), m_app(parent) {}
 
@@ -102,10 +105,19 @@ void SingleAppHandler::sendMessage(const QString &msg)
     const QFileInfo info(path);
     if (info.exists() && info.ownerId() != ::getuid())
         return;
+    // A primary that has just started may not listen yet: keep trying until the time is up.
     QLocalSocket socket;
-    socket.connectToServer(path, QIODevice::ReadWrite);
-    if (!socket.waitForConnected(ConnectTimeoutMs))
-        return;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    for (;;) {
+        socket.connectToServer(path, QIODevice::ReadWrite);
+        if (socket.waitForConnected(int(qMax<qint64>(ConnectTimeoutMs - elapsed.elapsed(), 0))))
+            break;
+        socket.abort();
+        if (elapsed.elapsed() + ConnectRetryMs >= ConnectTimeoutMs)
+            return;
+        QThread::msleep(ConnectRetryMs);
+    }
     socket.write((msg + QLatin1Char('\n')).toUtf8());
     socket.flush();
     if (socket.bytesToWrite() > 0)
