@@ -29,8 +29,8 @@ CxgatewRunner::CxgatewRunner(QObject *parent, const QString &programDir)
             [this] { emit finished(SetUpdate, QVariant()); });
 
     const QSettings settings;
-    m_gateway->setReportInterval(settings.value(Key::CloudInterval, Default::CloudInterval).toInt());
-    m_gateway->setKeepAlive(settings.value(Key::CloudKeepAlive, Default::CloudKeepAlive).toInt());
+    m_gateway->setReportInterval(Key::CloudInterval.read(settings).toInt());
+    m_gateway->setKeepAlive(Key::CloudKeepAlive.read(settings).toInt());
 
     connect(m_events, &QSSEManager::finished, this, &CxgatewRunner::reg_closed);
     connect(m_events, &QSSEManager::dataReady, this, &CxgatewRunner::reg_dataRead);
@@ -80,7 +80,7 @@ void CxgatewRunner::listPlugins()
 
 void CxgatewRunner::applyDeviceSettings()
 {
-    m_gateway->setReportInterval(QSettings().value(Key::CloudInterval, Default::CloudInterval).toInt());
+    m_gateway->setReportInterval(Key::CloudInterval.read(QSettings()).toInt());
     const auto stored = PluginLoader::storedTypeSettings(m_loader->types().keys());
     for (QAbstractThing *thing : qAsConst(m_things)) {
         const auto it = stored.constFind(thing->type());
@@ -100,9 +100,7 @@ void CxgatewRunner::rescan()
     for (auto it = types.cbegin(); it != types.cend(); ++it) {
         const QString &type = it.key();
         AbstractThingType *plugin = it.value();
-        if (!settings
-                 .value(QStringLiteral("Plugins/%1/%2").arg(type, QLatin1String(Key::PluginEnabled)),
-                        Default::PluginEnabled)
+        if (!settings.value(Key::plugin(type, QLatin1String(Key::PluginEnabled)), Key::PluginEnabledByDefault)
                  .toBool())
             continue;
         const QHash<QString, QVariant> found = plugin->scan();
@@ -350,8 +348,7 @@ void CxgatewRunner::generateDoc()
         return;
     }
     m_busy = true;
-    const QString endpoint =
-        QSettings().value(Key::WebRegEndpoint, QLatin1String(Default::WebRegEndpoint)).toString();
+    const QString endpoint = Key::WebRegEndpoint.read(QSettings()).toString();
     if (!m_events->openStream(endpoint, {{QStringLiteral("doc"), doc}})) {
         m_busy = false;
         emit finished(

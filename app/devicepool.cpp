@@ -75,7 +75,7 @@ void save(const QList<QAbstractThing *> &things, bool merge)
         }
     }
     doc.insert(QStringLiteral("updated"),
-               QDateTime::currentDateTime().toString(QLatin1String(Default::PoolUpdatedFormat)));
+               QDateTime::currentDateTime().toString(QLatin1String(Key::TimestampFormat)));
     doc.insert(QStringLiteral("devices"), entries);
     settings.setPool(doc);
 }

@@ -88,10 +88,10 @@ QList<QPair<QString, QString>> DevCloud::settings() const
 {
     const QString http = QStringLiteral("http://127.0.0.1:%1").arg(m_http->port());
     return {
-        {QLatin1String(Key::WebRegEndpoint), http + QStringLiteral("/iot/register")},
-        {QLatin1String(Key::WebCloud), http},
-        {QLatin1String(Key::CloudHost), QStringLiteral("localhost")},
-        {QLatin1String(Key::CloudPort), QString::number(m_broker->port())},
+        {Key::WebRegEndpoint.key(), http + QStringLiteral("/iot/register")},
+        {Key::WebCloud.key(), http},
+        {Key::CloudHost.key(), QStringLiteral("localhost")},
+        {Key::CloudPort.key(), QString::number(m_broker->port())},
         {QStringLiteral("TSL_GATE_CA_BUNDLE"), QFileInfo(m_ca->caCertPath()).absoluteFilePath()},
         {QStringLiteral("CONSOLE_CERT"), QFileInfo(m_ca->consoleCertPath()).absoluteFilePath()},
         {QStringLiteral("CONSOLE_KEY"), QFileInfo(m_ca->consoleKeyPath()).absoluteFilePath()},
@@ -111,7 +111,7 @@ bool DevCloud::configureGateway(QString *fileName) const
         QSettings gateway;
         const auto all = settings();
         for (int i = 0; i < 4; ++i) {
-            if (all[i].first == QLatin1String(Key::CloudPort))
+            if (all[i].first == Key::CloudPort.key())
                 gateway.setValue(all[i].first, all[i].second.toInt());
             else
                 gateway.setValue(all[i].first, all[i].second);
