@@ -15,6 +15,7 @@
 #include <QJsonDocument>
 #include <QSet>
 #include <QSettings>
+#include <QThread>
 
 CxgatewRunner::CxgatewRunner(QObject *parent, const QString &programDir)
     : QObject(parent), m_gateway(new GatewayThing(this)), m_loader(new PluginLoader(this, programDir)),
@@ -47,6 +48,18 @@ CxgatewRunner::~CxgatewRunner()
     m_things.clear();
     // Every thing is gone: the dependency libraries may shut down now.
     m_loader->deinitLibraries();
+}
+
+GatewayThing *CxgatewRunner::gateway() const
+{
+    Q_ASSERT_X(QThread::currentThread() == thread(), "CxgatewRunner::gateway", "worker thread only");
+    return m_gateway;
+}
+
+const QList<QAbstractThing *> &CxgatewRunner::things() const
+{
+    Q_ASSERT_X(QThread::currentThread() == thread(), "CxgatewRunner::things", "worker thread only");
+    return m_things;
 }
 
 QList<QAbstractThing *> CxgatewRunner::allThings() const
