@@ -13,6 +13,7 @@ class GatewayThing;
 class PluginLoader;
 class QAbstractThing;
 class QSSEManager;
+struct PoolEntry;
 
 // The worker that does the gateway's real work off the user-interface thread. It lives on its own
 // thread (see RunnerHost, which owns both); every request is a queued slot invocation answered by
@@ -89,7 +90,7 @@ private slots:
     void thing_serialChanged(const QString &old, const QString &current);
 
 private:
-    void adopt(QAbstractThing *thing, const QJsonArray &pool);
+    void adopt(QAbstractThing *thing, const QList<PoolEntry> &pool);
     void restoreGatewayFromPool();
     void savePool();
     QList<QAbstractThing *> allThings() const;

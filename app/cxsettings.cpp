@@ -1,12 +1,11 @@
 #include "cxsettings.h"
 
+#include "devicepool.h"
 #include "qsettingsstreamcheck.h"
 
 #include <QDataStream>
-#include <QDateTime>
 #include <QHash>
 #include <QIODevice>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QVersionNumber>
 
@@ -69,18 +68,7 @@ void CXSettings::setPool(const QJsonObject &doc)
 
 void CXSettings::resetRegistration()
 {
-    QJsonObject doc = pool();
-    QJsonArray devices = doc.value(QLatin1String("devices")).toArray();
-    for (int i = 0; i < devices.size(); ++i) {
-        if (!devices.at(i).isObject())
-            continue;
-        QJsonObject entry = devices.at(i).toObject();
-        entry.insert(QLatin1String("regid"), QString());
-        devices.replace(i, entry);
-    }
-    doc.insert(QLatin1String("devices"), devices);
-    doc.insert(QLatin1String("updated"),
-               QDateTime::currentDateTime().toString(QLatin1String(Key::TimestampFormat)));
+    const QJsonObject doc = DevicePool::withoutRegistrations(pool());
     m_settings.setValue(Key::CloudSerial, QString());
     setPool(doc);
 }

@@ -114,7 +114,7 @@ void BenchRun::measureSynthetic()
 {
     const int count = m_options.syntheticThings;
     std::fprintf(stderr, "bench: %d synthetic things (%d s)\n", count, m_options.syntheticSeconds);
-    QList<QJsonObject> pool;
+    QList<PoolEntry> pool;
     for (int i = 0; i < count; ++i)
         pool.append(poolEntry(QStringLiteral("synthetic"), SyntheticPlugin::serialOf(i), 1000 + i));
     writePool(pool);

@@ -235,7 +235,7 @@ QString GatewayThing::registrationDoc(const QList<QAbstractThing *> &things) con
 {
     QJsonObject doc;
     if (regid().isEmpty()) {
-        doc.insert(QStringLiteral("gw"), QStringLiteral("%1_%2_?").arg(type(), version()));
+        doc.insert(QStringLiteral("gw"), idOf(type(), version(), QStringLiteral("?")));
         doc.insert(QStringLiteral("alias"), name());
     } else {
         doc.insert(QStringLiteral("app"), cloudid());
