@@ -5,6 +5,8 @@
 #include <QSequentialIterable>
 #include <QTest>
 
+#include <memory>
+
 namespace {
 // Test binaries and tools share the build tree's plugins/ and lib/ through bin/.
 QString programDirOr(const QString &programDir)
@@ -35,12 +37,13 @@ RunnerHarness::~RunnerHarness()
 
 void RunnerHarness::sync()
 {
-    bool done = false;
-    m_host.post([this, &done](CxgatewRunner *) {
+    // Shared, so that a late answer after a timeout still has somewhere to go.
+    const auto done = std::make_shared<bool>(false);
+    m_host.post([this, done](CxgatewRunner *) {
         QMetaObject::invokeMethod(
-            this, [&done] { done = true; }, Qt::QueuedConnection);
+            this, [done] { *done = true; }, Qt::QueuedConnection);
     });
-    QTRY_VERIFY_WITH_TIMEOUT(done, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(*done, 15000);
 }
 
 QVariant RunnerHarness::waitForCompletion(int op, int from, int timeoutMs)
