@@ -15,6 +15,7 @@
 #include <QJsonDocument>
 #include <QSet>
 #include <QSettings>
+#include <QThread>
 
 CxgatewRunner::CxgatewRunner(QObject *parent, const QString &programDir)
     : QObject(parent), m_gateway(new GatewayThing(this)), m_loader(new PluginLoader(this, programDir)),
@@ -30,8 +31,8 @@ CxgatewRunner::CxgatewRunner(QObject *parent, const QString &programDir)
             [this] { emit finished(SetUpdate, QVariant()); });
 
     const QSettings settings;
-    m_gateway->setReportInterval(settings.value(Key::CloudInterval, Default::CloudInterval).toInt());
-    m_gateway->setKeepAlive(settings.value(Key::CloudKeepAlive, Default::CloudKeepAlive).toInt());
+    m_gateway->setReportInterval(Key::CloudInterval.read(settings).toInt());
+    m_gateway->setKeepAlive(Key::CloudKeepAlive.read(settings).toInt());
 
     connect(m_events, &QSSEManager::finished, this, &CxgatewRunner::reg_closed);
     connect(m_events, &QSSEManager::dataReady, this, &CxgatewRunner::reg_dataRead);
@@ -48,6 +49,18 @@ CxgatewRunner::~CxgatewRunner()
     m_things.clear();
     // Every thing is gone: the dependency libraries may shut down now.
     m_loader->deinitLibraries();
+}
+
+GatewayThing *CxgatewRunner::gateway() const
+{
+    Q_ASSERT_X(QThread::currentThread() == thread(), "CxgatewRunner::gateway", "worker thread only");
+    return m_gateway;
+}
+
+const QList<QAbstractThing *> &CxgatewRunner::things() const
+{
+    Q_ASSERT_X(QThread::currentThread() == thread(), "CxgatewRunner::things", "worker thread only");
+    return m_things;
 }
 
 QList<QAbstractThing *> CxgatewRunner::allThings() const
@@ -81,7 +94,7 @@ void CxgatewRunner::listPlugins()
 
 void CxgatewRunner::applyDeviceSettings()
 {
-    m_gateway->setReportInterval(QSettings().value(Key::CloudInterval, Default::CloudInterval).toInt());
+    m_gateway->setReportInterval(Key::CloudInterval.read(QSettings()).toInt());
     const auto stored = PluginLoader::storedTypeSettings(m_loader->types().keys());
     for (QAbstractThing *thing : qAsConst(m_things)) {
         const auto it = stored.constFind(thing->type());
@@ -96,14 +109,12 @@ void CxgatewRunner::rescan()
 {
     const QSettings settings;
     // Read once for every thing this scan adopts.
-    const QJsonArray pool = DevicePool::read().value(QStringLiteral("devices")).toArray();
+    const QList<PoolEntry> pool = DevicePool::entries();
     const auto &types = m_loader->types();
     for (auto it = types.cbegin(); it != types.cend(); ++it) {
         const QString &type = it.key();
         AbstractThingType *plugin = it.value();
-        if (!settings
-                 .value(QStringLiteral("Plugins/%1/%2").arg(type, QLatin1String(Key::PluginEnabled)),
-                        Default::PluginEnabled)
+        if (!settings.value(Key::plugin(type, QLatin1String(Key::PluginEnabled)), Key::PluginEnabledByDefault)
                  .toBool())
             continue;
         const QHash<QString, QVariant> found = plugin->scan();
@@ -130,7 +141,7 @@ void CxgatewRunner::rescan()
     emit finished(Rescan, true);
 }
 
-void CxgatewRunner::adopt(QAbstractThing *thing, const QJsonArray &pool)
+void CxgatewRunner::adopt(QAbstractThing *thing, const QList<PoolEntry> &pool)
 {
     thing->setParent(this);
     m_things.append(thing);
@@ -138,13 +149,10 @@ void CxgatewRunner::adopt(QAbstractThing *thing, const QJsonArray &pool)
     connect(thing, &QAbstractThing::stateChanged, this, &CxgatewRunner::thing_stateChaged);
     connect(thing, &QAbstractThing::serialChanged, this, &CxgatewRunner::thing_serialChanged);
 
-    for (const QJsonValue &value : pool) {
-        const QJsonObject entry = value.toObject();
-        if (thing->matches(entry.value(QStringLiteral("type")).toString(),
-                           entry.value(QStringLiteral("version")).toString(),
-                           entry.value(QStringLiteral("serial")).toString())) {
-            thing->setRegid(entry.value(QStringLiteral("regid")).toString());
-            thing->setName(entry.value(QStringLiteral("alias")).toString());
+    for (const PoolEntry &entry : pool) {
+        if (entry.matches(thing)) {
+            thing->setRegid(entry.regid);
+            thing->setName(entry.alias);
             break;
         }
     }
@@ -160,20 +168,18 @@ void CxgatewRunner::restoreGatewayFromPool()
 {
     if (!m_gateway->regid().isEmpty())
         return;
-    const QJsonArray entries = DevicePool::read().value(QStringLiteral("devices")).toArray();
-    for (const QJsonValue &value : entries) {
-        const QJsonObject entry = value.toObject();
-        if (entry.value(QStringLiteral("type")).toString() != m_gateway->type() ||
-            entry.value(QStringLiteral("version")).toString() != m_gateway->version())
+    const QList<PoolEntry> entries = DevicePool::entries();
+    for (const PoolEntry &entry : entries) {
+        if (entry.type != m_gateway->type() || entry.version != m_gateway->version())
             continue;
         if (m_gateway->regid().isEmpty()) {
-            m_gateway->setRegid(entry.value(QStringLiteral("regid")).toString());
+            m_gateway->setRegid(entry.regid);
             for (QAbstractThing *thing : qAsConst(m_things)) {
                 if (!thing->regid().isEmpty())
                     m_gateway->addSibling(thing);
             }
         }
-        m_gateway->setName(entry.value(QStringLiteral("alias")).toString());
+        m_gateway->setName(entry.alias);
         break;
     }
 }
@@ -206,7 +212,7 @@ void CxgatewRunner::thing_serialChanged(const QString &old, const QString &curre
     if (!thing || old == current)
         return;
     ThingState gone;
-    gone.shortid = QStringLiteral("%1_%2_%3").arg(thing->type(), thing->version(), old);
+    gone.shortid = QAbstractThing::idOf(thing->type(), thing->version(), old);
     gone.regid = thing->regid();
     gone.gone = true;
     emit thingChanged(gone);
@@ -273,27 +279,21 @@ void CxgatewRunner::renameThing(const QString &sid, const QString &alias)
 
 void CxgatewRunner::updatePool()
 {
-    const QJsonArray entries = DevicePool::read().value(QStringLiteral("devices")).toArray();
+    const QList<PoolEntry> entries = DevicePool::entries();
     m_gateway->setName(QString());
     for (QAbstractThing *thing : qAsConst(m_things))
         thing->setName(QString());
 
-    for (const QJsonValue &value : entries) {
-        const QJsonObject entry = value.toObject();
-        const QString type = entry.value(QStringLiteral("type")).toString();
-        const QString version = entry.value(QStringLiteral("version")).toString();
-        const QString alias = entry.value(QStringLiteral("alias")).toString();
-        const QString regid = entry.value(QStringLiteral("regid")).toString();
-        if (type == m_gateway->type() && version == m_gateway->version()) {
-            m_gateway->setName(alias);
-            m_gateway->setRegid(regid);
+    for (const PoolEntry &entry : entries) {
+        if (entry.type == m_gateway->type() && entry.version == m_gateway->version()) {
+            m_gateway->setName(entry.alias);
+            m_gateway->setRegid(entry.regid);
             continue;
         }
-        const QString serial = entry.value(QStringLiteral("serial")).toString();
         for (QAbstractThing *thing : qAsConst(m_things)) {
-            if (thing->matches(type, version, serial)) {
-                thing->setName(alias);
-                thing->setRegid(regid);
+            if (entry.matches(thing)) {
+                thing->setName(entry.alias);
+                thing->setRegid(entry.regid);
                 break;
             }
         }
@@ -306,11 +306,10 @@ void CxgatewRunner::updatePool()
 void CxgatewRunner::resetDevPool()
 {
     QSet<QString> registered;
-    const QJsonArray entries = DevicePool::read().value(QStringLiteral("devices")).toArray();
-    for (const QJsonValue &value : entries) {
-        const QJsonObject entry = value.toObject();
-        if (!entry.value(QStringLiteral("regid")).toString().isEmpty())
-            registered.insert(DevicePool::registeredKey(entry));
+    const QList<PoolEntry> entries = DevicePool::entries();
+    for (const PoolEntry &entry : entries) {
+        if (!entry.regid.isEmpty())
+            registered.insert(entry.registeredKey());
     }
     if (!m_gateway->regid().isEmpty() && !registered.contains(m_gateway->cloudid())) {
         resetGateway();
@@ -355,8 +354,7 @@ void CxgatewRunner::generateDoc()
         return;
     }
     m_busy = true;
-    const QString endpoint =
-        QSettings().value(Key::WebRegEndpoint, QLatin1String(Default::WebRegEndpoint)).toString();
+    const QString endpoint = Key::WebRegEndpoint.read(QSettings()).toString();
     if (!m_events->openStream(endpoint, {{QStringLiteral("doc"), doc}})) {
         m_busy = false;
         emit finished(

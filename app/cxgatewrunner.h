@@ -13,11 +13,12 @@ class GatewayThing;
 class PluginLoader;
 class QAbstractThing;
 class QSSEManager;
+struct PoolEntry;
 
 // The worker that does the gateway's real work off the user-interface thread. It lives on its own
-// thread; every request is a queued slot invocation answered by exactly one finished(op, result)
-// (an Error result, when there is one, comes first), plus unsolicited thingChanged,
-// connectivityChanged and deviceCreated signals.
+// thread (see RunnerHost, which owns both); every request is a queued slot invocation answered by
+// exactly one finished(op, result) (an Error result, when there is one, comes first), plus
+// unsolicited thingChanged, connectivityChanged and deviceCreated signals.
 class CxgatewRunner : public QObject
 {
     Q_OBJECT
@@ -52,8 +53,10 @@ public:
     explicit CxgatewRunner(QObject *parent = nullptr, const QString &programDir = QString());
     ~CxgatewRunner() override;
 
-    GatewayThing *gateway() const { return m_gateway; }
-    const QList<QAbstractThing *> &things() const { return m_things; }
+    // Worker thread only (from a slot or RunnerHost::post): the gateway thing and the live device
+    // things belong to the worker and change under any other thread. Checked in debug builds.
+    GatewayThing *gateway() const;
+    const QList<QAbstractThing *> &things() const;
 
 public slots:
     void loadPlugins();
@@ -92,7 +95,7 @@ private slots:
     void thing_serialChanged(const QString &old, const QString &current);
 
 private:
-    void adopt(QAbstractThing *thing, const QJsonArray &pool);
+    void adopt(QAbstractThing *thing, const QList<PoolEntry> &pool);
     void restoreGatewayFromPool();
     void savePool();
     QList<QAbstractThing *> allThings() const;

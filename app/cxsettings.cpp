@@ -1,33 +1,25 @@
 #include "cxsettings.h"
 
+#include "devicepool.h"
 #include "qsettingsstreamcheck.h"
 
 #include <QDataStream>
-#include <QDateTime>
-#include <QDir>
 #include <QHash>
 #include <QIODevice>
-#include <QJsonArray>
 #include <QJsonDocument>
-#include <QLocale>
 #include <QVersionNumber>
 
 namespace {
 constexpr qint64 ReadChunk = 64 * 1024;
 // Far above any real settings file; a larger section is not ours.
 constexpr qint64 MaxSectionSize = 64 * 1024 * 1024;
-
-QString key(const char *name)
-{
-    return QLatin1String(name);
-}
 } // namespace
 
 CXSettings::CXSettings(QObject *parent) : QObject(parent)
 {
     const QString current = QLatin1String(Deployment::Version);
-    if (m_settings.value(key(Key::SystemVersion)).toString() != current)
-        m_settings.setValue(key(Key::SystemVersion), current);
+    if (m_settings.value(Key::SystemVersion).toString() != current)
+        m_settings.setValue(Key::SystemVersion, current);
 }
 
 CXSettings::~CXSettings() = default;
@@ -54,72 +46,30 @@ void CXSettings::sync()
 
 QVariant CXSettings::defaultValue(const QString &name)
 {
-    static const QHash<QString, QVariant> fixed = {
-        {key(Key::CloudHost), QString::fromLatin1(Default::CloudHost)},
-        {key(Key::CloudPort), Default::CloudPort},
-        {key(Key::CloudInterval), Default::CloudInterval},
-        {key(Key::CloudKeepAlive), Default::CloudKeepAlive},
-        {key(Key::CloudSerial), QString::fromLatin1(Default::CloudSerial)},
-        {key(Key::UiDark), Default::UiDarkPage},
-        {key(Key::UiState), QByteArray()},
-        {key(Key::UiGeom), QByteArray()},
-        {key(Key::SystemWindow), QByteArray()},
-        {key(Key::SystemState), QByteArray()},
-        {key(Key::SystemAutoScan), Default::SystemAutoScan},
-        {key(Key::SystemScanInterval), Default::SystemScanInterval},
-        {key(Key::SystemCloseToTray), Default::SystemCloseToTray},
-        {key(Key::SystemStartHidden), Default::SystemStartHidden},
-        {key(Key::SystemAutostart), Default::SystemAutostart},
-        {key(Key::SystemVersion), QString::fromLatin1(Default::SystemVersion)},
-        {key(Key::DevicesPool), QString::fromLatin1(Default::DevicesPool)},
-        {key(Key::WebCloud), QString::fromLatin1(Default::WebCloud)},
-        {key(Key::WebRegPage), QString::fromLatin1(Default::WebRegPage)},
-        {key(Key::WebRegEndpoint), QString::fromLatin1(Default::WebRegEndpoint)},
-        {key(Key::WebUpdateUrl), QString::fromLatin1(Default::WebUpdateUrl)},
-        {key(Key::UpdatesInterval), Default::UpdatesInterval},
-        {key(Key::UpdatesAuto), Default::UpdatesAuto},
-    };
-    const auto it = fixed.constFind(name);
-    if (it != fixed.constEnd())
-        return it.value();
-    if (name == key(Key::UiLanguage))
-        return QLocale::system().name();
-    if (name == key(Key::SystemExportDirectory))
-        return QDir::homePath();
-    const QStringList parts = name.split(QLatin1Char('/'));
-    if (parts.size() == 3 && parts.at(0) == key(Key::PluginsGroup) && parts.at(2) == key(Key::PluginEnabled))
-        return Default::PluginEnabled;
-    return QVariant();
+    return SettingKey::defaultOf(name);
+}
+
+QVariant CXSettings::value(const SettingKey &key) const
+{
+    return key.read(m_settings);
 }
 
 QJsonObject CXSettings::pool() const
 {
-    const QString text =
-        m_settings.value(key(Key::DevicesPool), QString::fromLatin1(Default::DevicesPool)).toString();
+    const QString text = Key::DevicesPool.read(m_settings).toString();
     return QJsonDocument::fromJson(text.toLatin1()).object();
 }
 
 void CXSettings::setPool(const QJsonObject &doc)
 {
     const QByteArray json = QJsonDocument(doc).toJson(QJsonDocument::Compact);
-    m_settings.setValue(key(Key::DevicesPool), QString::fromLatin1(json));
+    m_settings.setValue(Key::DevicesPool, QString::fromLatin1(json));
 }
 
 void CXSettings::resetRegistration()
 {
-    QJsonObject doc = pool();
-    QJsonArray devices = doc.value(QLatin1String("devices")).toArray();
-    for (int i = 0; i < devices.size(); ++i) {
-        if (!devices.at(i).isObject())
-            continue;
-        QJsonObject entry = devices.at(i).toObject();
-        entry.insert(QLatin1String("regid"), QString());
-        devices.replace(i, entry);
-    }
-    doc.insert(QLatin1String("devices"), devices);
-    doc.insert(QLatin1String("updated"),
-               QDateTime::currentDateTime().toString(QLatin1String(Default::PoolUpdatedFormat)));
-    m_settings.setValue(key(Key::CloudSerial), QString());
+    const QJsonObject doc = DevicePool::withoutRegistrations(pool());
+    m_settings.setValue(Key::CloudSerial, QString());
     setPool(doc);
 }
 
@@ -188,7 +138,7 @@ bool CXSettings::readSection(const QByteArray &section, QHash<QString, QVariant>
             return false;
         pairs->insert(name, value);
     }
-    const auto version = pairs->constFind(key(Key::SystemVersion));
+    const auto version = pairs->constFind(Key::SystemVersion);
     if (version == pairs->constEnd())
         return false;
     bool ok = false;

@@ -21,6 +21,8 @@ public:
     ~CXSettings() override;
 
     QVariant value(const QString &key, const QVariant &defaultValue = QVariant()) const;
+    // The stored value, or the key's default from the table when it is absent.
+    QVariant value(const SettingKey &key) const;
     void setValue(const QString &key, const QVariant &value);
     bool contains(const QString &key) const;
     void sync();

@@ -2,6 +2,7 @@
 
 #include "cxsettings.h"
 #include "qabstractthing.h"
+#include "settingskeys.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -9,12 +10,67 @@
 
 namespace {
 
-QString member(const QJsonObject &entry, const char *name)
+// Members of the document and of its entries.
+const QLatin1String DevicesMember("devices");
+const QLatin1String UpdatedMember("updated");
+const QLatin1String TypeMember("type");
+const QLatin1String VersionMember("version");
+const QLatin1String SerialMember("serial");
+const QLatin1String AliasMember("alias");
+const QLatin1String RegidMember("regid");
+
+// Type of the gateway's own entry, rewritten by every save.
+const QLatin1String GatewayType("gateway");
+const QLatin1String NoSerial("?");
+
+QJsonArray devicesOf(const QJsonObject &doc)
 {
-    return entry.value(QLatin1String(name)).toString();
+    return doc.value(DevicesMember).toArray();
+}
+
+void stamp(QJsonObject *doc, const QJsonArray &devices)
+{
+    doc->insert(UpdatedMember, QDateTime::currentDateTime().toString(QLatin1String(Key::TimestampFormat)));
+    doc->insert(DevicesMember, devices);
 }
 
 } // namespace
+
+PoolEntry PoolEntry::of(const QAbstractThing *thing)
+{
+    return {thing->type(), thing->version(), thing->serial(), thing->name(), thing->regid()};
+}
+
+PoolEntry PoolEntry::fromJson(const QJsonObject &entry)
+{
+    return {entry.value(TypeMember).toString(), entry.value(VersionMember).toString(),
+            entry.value(SerialMember).toString(), entry.value(AliasMember).toString(),
+            entry.value(RegidMember).toString()};
+}
+
+QJsonObject PoolEntry::toJson() const
+{
+    return {{TypeMember, type},
+            {VersionMember, version},
+            {SerialMember, serial},
+            {RegidMember, regid},
+            {AliasMember, alias}};
+}
+
+QString PoolEntry::key() const
+{
+    return QAbstractThing::idOf(type, version, serial.isEmpty() ? QString(NoSerial) : serial);
+}
+
+QString PoolEntry::registeredKey() const
+{
+    return QAbstractThing::idOf(type, version, serial) + QLatin1Char('_') + regid;
+}
+
+bool PoolEntry::matches(const QAbstractThing *thing) const
+{
+    return thing->matches(type, version, serial);
+}
 
 namespace DevicePool {
 
@@ -23,61 +79,67 @@ QJsonObject read()
     return CXSettings().pool();
 }
 
-QString entryKey(const QJsonObject &entry)
+QList<PoolEntry> entries()
 {
-    const QString serial = member(entry, "serial");
-    return QStringLiteral("%1_%2_%3")
-        .arg(member(entry, "type"), member(entry, "version"),
-             serial.isEmpty() ? QStringLiteral("?") : serial);
-}
-
-QString registeredKey(const QJsonObject &entry)
-{
-    return QStringLiteral("%1_%2_%3_%4")
-        .arg(member(entry, "type"), member(entry, "version"), member(entry, "serial"),
-             member(entry, "regid"));
-}
-
-QJsonObject entryOf(const QAbstractThing *thing)
-{
-    return {{QStringLiteral("type"), thing->type()},
-            {QStringLiteral("version"), thing->version()},
-            {QStringLiteral("serial"), thing->serial()},
-            {QStringLiteral("regid"), thing->regid()},
-            {QStringLiteral("alias"), thing->name()}};
+    QList<PoolEntry> list;
+    const QJsonArray devices = devicesOf(read());
+    for (const QJsonValue &value : devices)
+        list.append(PoolEntry::fromJson(value.toObject()));
+    return list;
 }
 
 void save(const QList<QAbstractThing *> &things, bool merge)
 {
     CXSettings settings;
     QJsonObject doc = merge ? settings.pool() : QJsonObject();
-    QJsonArray entries = doc.value(QStringLiteral("devices")).toArray();
+    QJsonArray devices = devicesOf(doc);
 
     QHash<QString, int> index;
-    for (int i = 0; i < entries.size();) {
-        const QJsonObject entry = entries.at(i).toObject();
-        if (member(entry, "type") == QLatin1String("gateway") ||
-            member(entry, "serial") == QLatin1String("?")) {
-            entries.removeAt(i);
+    for (int i = 0; i < devices.size();) {
+        const PoolEntry entry = PoolEntry::fromJson(devices.at(i).toObject());
+        if (entry.type == GatewayType || entry.serial == NoSerial) {
+            devices.removeAt(i);
             continue;
         }
-        index.insert(entryKey(entry), i);
+        index.insert(entry.key(), i);
         ++i;
     }
     for (const QAbstractThing *thing : things) {
-        const QJsonObject entry = entryOf(thing);
+        const QJsonObject entry = PoolEntry::of(thing).toJson();
         const auto it = index.constFind(thing->shortid());
         if (it != index.constEnd()) {
-            entries.replace(it.value(), entry);
+            devices.replace(it.value(), entry);
         } else {
-            index.insert(thing->shortid(), entries.size());
-            entries.append(entry);
+            index.insert(thing->shortid(), devices.size());
+            devices.append(entry);
         }
     }
-    doc.insert(QStringLiteral("updated"),
-               QDateTime::currentDateTime().toString(QLatin1String(Default::PoolUpdatedFormat)));
-    doc.insert(QStringLiteral("devices"), entries);
+    stamp(&doc, devices);
     settings.setPool(doc);
+}
+
+void store(const QList<PoolEntry> &entries)
+{
+    QJsonArray devices;
+    for (const PoolEntry &entry : entries)
+        devices.append(entry.toJson());
+    QJsonObject doc;
+    stamp(&doc, devices);
+    CXSettings().setPool(doc);
+}
+
+QJsonObject withoutRegistrations(QJsonObject doc)
+{
+    QJsonArray devices = devicesOf(doc);
+    for (int i = 0; i < devices.size(); ++i) {
+        if (!devices.at(i).isObject())
+            continue;
+        QJsonObject entry = devices.at(i).toObject();
+        entry.insert(RegidMember, QString());
+        devices.replace(i, entry);
+    }
+    stamp(&doc, devices);
+    return doc;
 }
 
 } // namespace DevicePool

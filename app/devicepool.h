@@ -6,22 +6,44 @@
 
 class QAbstractThing;
 
-// The persistent record of every thing the gateway has met, with its alias and registration id,
-// stored under Devices/Pool as a JSON document {"devices": [entries], "updated": time}.
+// One entry of the device pool: a thing the gateway has met, with its alias and registration id.
+struct PoolEntry
+{
+    QString type;
+    QString version;
+    QString serial;
+    QString alias;
+    QString regid;
+
+    // The entry of a live thing as the pool stores it.
+    static PoolEntry of(const QAbstractThing *thing);
+    // Members that are missing or not strings read as empty.
+    static PoolEntry fromJson(const QJsonObject &entry);
+    QJsonObject toJson() const;
+
+    // "type_version_serial", "?" standing for an empty serial, so that it equals the short id of a
+    // live thing.
+    QString key() const;
+    // "type_version_serial_regid", comparable with a live thing's cloud id.
+    QString registeredKey() const;
+    bool matches(const QAbstractThing *thing) const;
+};
+
+// The persistent record of every thing the gateway has met, stored under Devices/Pool as a JSON
+// document {"devices": [entries], "updated": time}. This namespace owns that format.
 namespace DevicePool {
 
+// The stored document; an absent or unparsable one reads as an empty object.
 QJsonObject read();
+// The stored entries, in order.
+QList<PoolEntry> entries();
 // Writes the things (the live devices followed by the gateway) into the pool. With merge, entries
-// of things that are not in the list are kept; gateway entries and entries with serial "?" are
-// dropped before the gateway's own entry is appended again.
+// of things that are not in the list are kept unchanged; gateway entries and entries with serial
+// "?" are dropped before the gateway's own entry is appended again.
 void save(const QList<QAbstractThing *> &things, bool merge);
-
-// "type_version_serial" of an entry, with "?" for an empty serial so that it equals the short id
-// of a live thing without serial.
-QString entryKey(const QJsonObject &entry);
-// "type_version_serial_regid" of an entry, comparable with a live thing's cloud id.
-QString registeredKey(const QJsonObject &entry);
-// The entry of a thing as save() writes it.
-QJsonObject entryOf(const QAbstractThing *thing);
+// Replaces the stored pool with exactly these entries.
+void store(const QList<PoolEntry> &entries);
+// The document with the registration id of every entry emptied and a fresh time stamp.
+QJsonObject withoutRegistrations(QJsonObject doc);
 
 } // namespace DevicePool

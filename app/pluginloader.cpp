@@ -1,6 +1,7 @@
 #include "pluginloader.h"
 
 #include "abstractthingtype.h"
+#include "settingskeys.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -139,7 +140,7 @@ QHash<QString, QHash<QString, QVariant>> PluginLoader::storedTypeSettings(const 
     const QSettings settings;
     const QStringList keys = settings.allKeys();
     for (const QString &type : types) {
-        const QString prefix = QStringLiteral("Plugins/%1/").arg(type);
+        const QString prefix = Key::pluginPrefix(type);
         for (const QString &key : keys) {
             if (key.startsWith(prefix))
                 result[type].insert(key.split(QLatin1Char('/')).constLast(), settings.value(key));

@@ -1,6 +1,7 @@
 #include "benchrun.h"
 
 #include "calvexcloudclient.h"
+#include "devicepool.h"
 #include "mosquittobroker.h"
 #include "settingskeys.h"
 #include "simulatedhidbus.h"
@@ -183,28 +184,16 @@ bool BenchRun::registerGateway()
     return true;
 }
 
-QJsonObject BenchRun::poolEntry(const QString &type, const QString &serial, int regid)
+PoolEntry BenchRun::poolEntry(const QString &type, const QString &serial, int regid)
 {
-    return {{QStringLiteral("type"), type},
-            {QStringLiteral("version"),
-             type == QLatin1String("gateway") ? QStringLiteral("200") : QStringLiteral("100")},
-            {QStringLiteral("serial"), serial},
-            {QStringLiteral("regid"), QString::number(regid)},
-            {QStringLiteral("alias"), serial}};
+    const QString version = type == QLatin1String("gateway") ? QStringLiteral("200") : QStringLiteral("100");
+    return {type, version, serial, serial, QString::number(regid)};
 }
 
-void BenchRun::writePool(const QList<QJsonObject> &devices)
+void BenchRun::writePool(const QList<PoolEntry> &devices)
 {
-    QJsonArray entries;
-    for (const QJsonObject &device : devices)
-        entries.append(device);
-    entries.append(poolEntry(QStringLiteral("gateway"), GatewaySerial, GatewayRegid));
-    const QJsonObject doc{{QStringLiteral("devices"), entries},
-                          {QStringLiteral("updated"), QStringLiteral("2026.01.01 00:00:00")}};
-    QSettings settings;
-    settings.setValue(Key::DevicesPool,
-                      QString::fromLatin1(QJsonDocument(doc).toJson(QJsonDocument::Compact)));
-    settings.sync();
+    DevicePool::store(QList<PoolEntry>(devices)
+                      << poolEntry(QStringLiteral("gateway"), GatewaySerial, GatewayRegid));
 }
 
 void BenchRun::watchSensor(SimulatedHidDevice *sensor, const QByteArray &topic)

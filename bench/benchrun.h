@@ -2,6 +2,7 @@
 
 #include "benchreport.h"
 #include "deliverytracker.h"
+#include "devicepool.h"
 #include "echotracker.h"
 #include "mqttprobe.h"
 #include "procstat.h"
@@ -88,8 +89,8 @@ private:
 
     // Registration of the gateway and its devices: settings, credentials and the device pool.
     bool registerGateway();
-    void writePool(const QList<QJsonObject> &devices);
-    static QJsonObject poolEntry(const QString &type, const QString &serial, int regid);
+    void writePool(const QList<PoolEntry> &devices);
+    static PoolEntry poolEntry(const QString &type, const QString &serial, int regid);
 
     // Devices and deliveries.
     void watchSensor(SimulatedHidDevice *sensor, const QByteArray &topic);

@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
+#include <QSemaphore>
 #include <QTimer>
 
 namespace {
@@ -16,32 +17,27 @@ void pumpEvents(int ms)
 
 } // namespace
 
-CoreHost::CoreHost(const QString &programDir, QObject *parent) : QObject(parent)
+CoreHost::CoreHost(const QString &programDir, QObject *parent) : QObject(parent), m_host(programDir)
 {
-    ThingState::registerMetaTypes();
-    m_runner = new CxgatewRunner(nullptr, programDir);
-    m_runner->moveToThread(&m_thread);
-    connect(m_runner, &CxgatewRunner::finished, this, &CoreHost::runner_finished, Qt::QueuedConnection);
-    connect(m_runner, &CxgatewRunner::thingChanged, this, &CoreHost::runner_thingChanged,
-            Qt::QueuedConnection);
-    connect(
-        m_runner, &CxgatewRunner::connectivityChanged, this, [this](bool on) { m_connected = on; },
-        Qt::QueuedConnection);
-    connect(&m_thread, &QThread::finished, m_runner, &QObject::deleteLater);
-    m_thread.start(QThread::InheritPriority);
+    connect(&m_host, &RunnerHost::finished, this, &CoreHost::runner_finished);
+    connect(&m_host, &RunnerHost::thingChanged, this, &CoreHost::runner_thingChanged);
+    connect(&m_host, &RunnerHost::connectivityChanged, this, [this](bool on) { m_connected = on; });
+    m_host.start();
 }
 
 CoreHost::~CoreHost()
 {
-    m_thread.quit();
-    m_thread.wait();
+    m_host.stop();
 }
 
 void CoreHost::onWorker(const std::function<void(CxgatewRunner *)> &fn)
 {
-    CxgatewRunner *runner = m_runner;
-    QMetaObject::invokeMethod(
-        m_runner, [&fn, runner] { fn(runner); }, Qt::BlockingQueuedConnection);
+    QSemaphore done;
+    m_host.post([&fn, &done](CxgatewRunner *runner) {
+        fn(runner);
+        done.release();
+    });
+    done.acquire();
 }
 
 bool CoreHost::waitConnected(int timeoutMs)

@@ -1,17 +1,17 @@
 #pragma once
 
 #include "cxgatewrunner.h"
+#include "runnerhost.h"
 #include "thingstate.h"
 
 #include <QHash>
 #include <QObject>
-#include <QThread>
 #include <QVariant>
 
 #include <functional>
 
 // The gateway core as the main window runs it: the runner on its own worker thread, asked for work
-// by queued slot invocations and observed through its queued signals. Thing rows are kept one per
+// through its host and observed through the host's signals. Thing rows are kept one per
 // short id, updated in place, as the dashboard model does.
 class CoreHost : public QObject
 {
@@ -23,14 +23,15 @@ public:
     // Ends the worker; the runner is deleted on it as the thread finishes.
     ~CoreHost() override;
 
-    // Queues the slot and runs this thread's event loop until its completion op arrives; an invalid
-    // QVariant after timeoutMs.
-    template <typename... Args> QVariant request(const char *slot, int op, int timeoutMs, Args... args)
+    // Sends the request and runs this thread's event loop until its completion op arrives; an
+    // invalid QVariant after timeoutMs.
+    template <typename... Params, typename... Args>
+    QVariant request(void (RunnerHost::*method)(Params...), int op, int timeoutMs, Args &&...args)
     {
         m_waitingFor = op;
         m_result = QVariant();
         m_done = false;
-        QMetaObject::invokeMethod(m_runner, slot, Qt::QueuedConnection, args...);
+        (m_host.*method)(std::forward<Args>(args)...);
         return waitForCompletion(timeoutMs);
     }
     // Runs fn on the worker thread and waits for it.
@@ -46,8 +47,7 @@ private slots:
 private:
     QVariant waitForCompletion(int timeoutMs);
 
-    QThread m_thread;
-    CxgatewRunner *m_runner = nullptr;
+    RunnerHost m_host;
     QHash<QString, ThingState> m_rows;
     bool m_connected = false;
     int m_waitingFor = -1;

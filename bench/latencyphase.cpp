@@ -60,9 +60,9 @@ void BenchRun::measureLatency()
     m_tracker.reset();
     {
         CoreHost core(buildDir() + QStringLiteral("/bin"));
-        const bool loaded = core.request("loadPlugins", CxgatewRunner::Load, 30000).toBool();
-        const bool scanned = core.request("rescan", CxgatewRunner::Rescan, 30000).toBool();
-        core.request("connectToCloud", CxgatewRunner::CConnect, 30000, Q_ARG(bool, false));
+        const bool loaded = core.request(&RunnerHost::loadPlugins, CxgatewRunner::Load, 30000).toBool();
+        const bool scanned = core.request(&RunnerHost::rescan, CxgatewRunner::Rescan, 30000).toBool();
+        core.request(&RunnerHost::connectToCloud, CxgatewRunner::CConnect, 30000, false);
         if (!loaded || !scanned || !core.waitConnected(30000)) {
             m_report.addMissing(QStringLiteral("latency.ours"), QStringLiteral("Latency, ours"),
                                 QStringLiteral("the core did not connect"));

@@ -56,7 +56,7 @@ void BenchRun::measureHidScale()
     const int count = m_options.hidSensors;
     std::fprintf(stderr, "bench: %d simulated sensors in one core (%d s)\n", count, m_options.hidSeconds);
     QList<SimulatedHidDevice *> sensors;
-    QList<QJsonObject> pool;
+    QList<PoolEntry> pool;
     m_tracker.reset();
     for (int i = 0; i < count; ++i) {
         const QString serial = QStringLiteral("H%1").arg(i, 3, 10, QLatin1Char('0'));

@@ -43,19 +43,19 @@ QByteArray readLineFrom(QProcess &process, int timeoutMs)
 int BenchRun::syntheticChildMain(const QString &programDir, bool reportChanges)
 {
     CoreHost core(programDir);
-    if (!core.request("loadPlugins", CxgatewRunner::Load, 30000).toBool()) {
+    if (!core.request(&RunnerHost::loadPlugins, CxgatewRunner::Load, 30000).toBool()) {
         say("error plug-ins");
         return 1;
     }
     QElapsedTimer timer;
     timer.start();
-    if (!core.request("rescan", CxgatewRunner::Rescan, 300000).toBool()) {
+    if (!core.request(&RunnerHost::rescan, CxgatewRunner::Rescan, 300000).toBool()) {
         say("error rescan");
         return 1;
     }
     const qint64 rescanMs = timer.elapsed();
     timer.restart();
-    core.request("connectToCloud", CxgatewRunner::CConnect, 30000, Q_ARG(bool, false));
+    core.request(&RunnerHost::connectToCloud, CxgatewRunner::CConnect, 30000, false);
     if (!core.waitConnected(60000)) {
         say("error connect");
         return 1;
@@ -114,7 +114,7 @@ void BenchRun::measureSynthetic()
 {
     const int count = m_options.syntheticThings;
     std::fprintf(stderr, "bench: %d synthetic things (%d s)\n", count, m_options.syntheticSeconds);
-    QList<QJsonObject> pool;
+    QList<PoolEntry> pool;
     for (int i = 0; i < count; ++i)
         pool.append(poolEntry(QStringLiteral("synthetic"), SyntheticPlugin::serialOf(i), 1000 + i));
     writePool(pool);

@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr int MinimumReportInterval = 60;
+constexpr int MinimumReportInterval = Key::CloudInterval.minimum();
 constexpr int FirstReportDelayMs = 30000;
 constexpr int FirstReportSpreadMs = 40000;
 
@@ -88,8 +88,8 @@ bool GatewayThing::connectToCloud(bool firstrun)
         return false;
     m_firstReport = firstrun;
     const QSettings settings;
-    const auto port = quint16(settings.value(Key::CloudPort, Default::CloudPort).toUInt());
-    const QString host = settings.value(Key::CloudHost, QLatin1String(Default::CloudHost)).toString();
+    const auto port = quint16(Key::CloudPort.read(settings).toUInt());
+    const QString host = Key::CloudHost.read(settings).toString();
     return m_client->connectToBroker(cloudid(), brokerKeepAlive(), host, port);
 }
 
@@ -235,7 +235,7 @@ QString GatewayThing::registrationDoc(const QList<QAbstractThing *> &things) con
 {
     QJsonObject doc;
     if (regid().isEmpty()) {
-        doc.insert(QStringLiteral("gw"), QStringLiteral("%1_%2_?").arg(type(), version()));
+        doc.insert(QStringLiteral("gw"), idOf(type(), version(), QStringLiteral("?")));
         doc.insert(QStringLiteral("alias"), name());
     } else {
         doc.insert(QStringLiteral("app"), cloudid());

@@ -47,11 +47,10 @@ AppUpdater::AppUpdater(const QString &url, QObject *parent) : QObject(parent), m
     connect(&m_watcher, &QFutureWatcher<QJsonDocument>::finished, this, &AppUpdater::asyncFinished);
 
     const QSettings settings;
-    const uint days = settings.value(Key::UpdatesInterval, Default::UpdatesInterval).toUInt();
+    const uint days = Key::UpdatesInterval.read(settings).toUInt();
     const QDateTime last = QDateTime::fromString(settings.value(Key::UpdatesLastCheck).toString(),
-                                                 Default::UpdatesLastCheckFormat);
-    if (settings.value(Key::UpdatesAuto, Default::UpdatesAuto).toBool() &&
-        checkDue(last, QDateTime::currentDateTime(), days))
+                                                 QLatin1String(Key::TimestampFormat));
+    if (Key::UpdatesAuto.read(settings).toBool() && checkDue(last, QDateTime::currentDateTime(), days))
         QTimer::singleShot(AutoCheckDelayMs, this, &AppUpdater::checkUpdatesInt);
 }
 
@@ -83,7 +82,7 @@ void AppUpdater::checkUpdatesInt()
     if (m_watcher.isRunning())
         return;
     QSettings().setValue(Key::UpdatesLastCheck,
-                         QDateTime::currentDateTime().toString(Default::UpdatesLastCheckFormat));
+                         QDateTime::currentDateTime().toString(QLatin1String(Key::TimestampFormat)));
     m_watcher.setFuture(QtConcurrent::run(downloadJSon, m_url));
 }
 

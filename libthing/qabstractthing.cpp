@@ -23,10 +23,15 @@ void QAbstractThing::setRegid(const QString &regid)
 QString QAbstractThing::shortid() const
 {
     const QString s = serial();
-    return QStringLiteral("%1_%2_%3").arg(type(), version(), s.isEmpty() ? QStringLiteral("?") : s);
+    return idOf(type(), version(), s.isEmpty() ? QStringLiteral("?") : s);
 }
 
 QString QAbstractThing::cloudid() const
 {
-    return QStringLiteral("%1_%2_%3_%4").arg(type(), version(), serial(), regid());
+    return idOf(type(), version(), serial()) + QLatin1Char('_') + regid();
+}
+
+QString QAbstractThing::idOf(const QString &type, const QString &version, const QString &serial)
+{
+    return type + QLatin1Char('_') + version + QLatin1Char('_') + serial;
 }

@@ -49,17 +49,20 @@ public:
     {
         return this->type() == type && this->version() == version && this->serial() == serial;
     }
-    virtual bool matches(const QString &id) const
-    {
-        return id.startsWith(QStringLiteral("%1_%2_%3").arg(type(), version(), serial()));
-    }
+    virtual bool matches(const QString &id) const { return id.startsWith(idOf(type(), version(), serial())); }
     virtual void applyTypeSettings(const QHash<QString, QVariant> &settings) = 0;
     virtual QJsonObject state() const = 0;
     virtual bool setState(const QJsonObject &state) = 0;
 
     void setRegid(const QString &regid);
+    // type_version_serial, "?" standing for an empty serial: the thing's key in the pool, the
+    // dashboard and backups.
     QString shortid() const;
+    // type_version_serial_regid: the thing's identity towards the cloud.
     QString cloudid() const;
+    // "type_version_serial" of the parts as given; every short id, pool key and cloud id is built
+    // from it.
+    static QString idOf(const QString &type, const QString &version, const QString &serial);
 
 public slots:
     virtual void statePublished() = 0;

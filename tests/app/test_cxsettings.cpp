@@ -1,5 +1,6 @@
 #include "appidentity.h"
 #include "cxsettings.h"
+#include "devicepool.h"
 
 #include <QBuffer>
 #include <QDataStream>
@@ -9,6 +10,7 @@
 #include <QJsonDocument>
 #include <QLocale>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QSettings>
 #include <QtEndian>
 #include <QtTest>
@@ -72,8 +74,10 @@ private slots:
 
     void defaults_data();
     void defaults();
+    void keyTable();
     void versionStamp();
     void poolDocument();
+    void poolEntries();
     void resetRegistration();
     void compareVersions_data();
     void compareVersions();
@@ -126,6 +130,25 @@ void TestCXSettings::defaults()
     QCOMPARE(CXSettings::defaultValue(key), expected);
 }
 
+void TestCXSettings::keyTable()
+{
+    // Every key once, each default of the key's own type.
+    QSet<QString> names;
+    for (const SettingKey *key : Key::All) {
+        QVERIFY2(!names.contains(key->key()), key->name());
+        names.insert(key->key());
+        const QVariant fallback = key->defaultValue();
+        const int expected[] = {QMetaType::QString, QMetaType::Int, QMetaType::Bool, QMetaType::QByteArray};
+        QVERIFY2(!fallback.isValid() || fallback.userType() == expected[key->type()], key->name());
+    }
+    // Reads give the stored value, else the default; plug-in keys follow the same table.
+    QCOMPARE(Key::CloudInterval.read(QSettings()).toInt(), 300);
+    QSettings().setValue(Key::CloudInterval, 600);
+    QCOMPARE(CXSettings().value(Key::CloudInterval).toInt(), 600);
+    QCOMPARE(Key::plugin("thx9", "unit"), QStringLiteral("Plugins/thx9/unit"));
+    QCOMPARE(SettingKey::defaultOf(Key::plugin("watchdog", Key::PluginEnabled)), QVariant(true));
+}
+
 void TestCXSettings::versionStamp()
 {
     QVERIFY(!QSettings().contains(QStringLiteral("System/Version")));
@@ -164,6 +187,25 @@ void TestCXSettings::poolDocument()
     const QString stored = QSettings().value(QStringLiteral("Devices/Pool")).toString();
     QCOMPARE(stored.toLatin1(), QJsonDocument(doc).toJson(QJsonDocument::Compact));
     QCOMPARE(CXSettings().pool(), doc);
+}
+
+void TestCXSettings::poolEntries()
+{
+    // Keys as the runner compares them: "?" for an empty serial in the short key only; missing or
+    // non-string members read as empty.
+    const PoolEntry bare = PoolEntry::fromJson({{"type", "thx9"}, {"version", "100"}, {"regid", 5}});
+    QCOMPARE(bare.key(), QStringLiteral("thx9_100_?"));
+    QCOMPARE(bare.registeredKey(), QStringLiteral("thx9_100__"));
+    const PoolEntry full{"watchdog", "100", "W1", QStringLiteral("Küche"), "42"};
+    QCOMPARE(full.registeredKey(), QStringLiteral("watchdog_100_W1_42"));
+    QCOMPARE(PoolEntry::fromJson(full.toJson()).toJson(), full.toJson());
+
+    // store() replaces the pool; entries() reads it back in order.
+    DevicePool::store({full, bare});
+    const QList<PoolEntry> read = DevicePool::entries();
+    QCOMPARE(read.size(), 2);
+    QCOMPARE(read.at(0).toJson(), full.toJson());
+    QCOMPARE(read.at(1).toJson(), bare.toJson());
 }
 
 void TestCXSettings::resetRegistration()

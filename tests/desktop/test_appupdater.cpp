@@ -29,7 +29,7 @@ void writeFile(const QString &path, const QByteArray &data, bool executable = fa
 QDateTime lastCheck()
 {
     return QDateTime::fromString(QSettings().value(Key::UpdatesLastCheck).toString(),
-                                 Default::UpdatesLastCheckFormat);
+                                 QLatin1String(Key::TimestampFormat));
 }
 
 // Answers every message box that opens (recording title and text) and records the values the
@@ -198,7 +198,7 @@ private slots:
         QSettings settings;
         settings.setValue(Key::UpdatesAuto, true);
         settings.setValue(Key::UpdatesLastCheck,
-                          QDateTime::currentDateTime().toString(Default::UpdatesLastCheckFormat));
+                          QDateTime::currentDateTime().toString(QLatin1String(Key::TimestampFormat)));
         {
             AppUpdater updater(url);
             QSignalSpy outcome(&updater, &AppUpdater::updateInfoAvailable);

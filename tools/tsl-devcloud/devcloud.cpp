@@ -92,11 +92,11 @@ QList<QPair<QString, QString>> DevCloud::settings() const
 {
     const QString http = QStringLiteral("http://127.0.0.1:%1").arg(m_http->port());
     return {
-        {QLatin1String(Key::WebRegEndpoint), http + QStringLiteral("/iot/register")},
-        {QLatin1String(Key::WebCloud), http},
-        {QLatin1String(Key::CloudHost), QStringLiteral("localhost")},
-        {QLatin1String(Key::CloudPort), QString::number(m_broker->port())},
-        {QLatin1String(Key::WebUpdateUrl), http + UpdateFeed::Path},
+        {Key::WebRegEndpoint.key(), http + QStringLiteral("/iot/register")},
+        {Key::WebCloud.key(), http},
+        {Key::CloudHost.key(), QStringLiteral("localhost")},
+        {Key::CloudPort.key(), QString::number(m_broker->port())},
+        {Key::WebUpdateUrl.key(), http + UpdateFeed::Path},
         {QStringLiteral("TSL_GATE_CA_BUNDLE"), QFileInfo(m_ca->caCertPath()).absoluteFilePath()},
         {QStringLiteral("CONSOLE_CERT"), QFileInfo(m_ca->consoleCertPath()).absoluteFilePath()},
         {QStringLiteral("CONSOLE_KEY"), QFileInfo(m_ca->consoleKeyPath()).absoluteFilePath()},
@@ -117,7 +117,7 @@ bool DevCloud::configureGateway(QString *fileName) const
         for (const auto &setting : settings()) {
             if (!setting.first.contains(QLatin1Char('/')))
                 continue; // environment, not a setting
-            if (setting.first == QLatin1String(Key::CloudPort))
+            if (setting.first == Key::CloudPort.key())
                 gateway.setValue(setting.first, setting.second.toInt());
             else
                 gateway.setValue(setting.first, setting.second);

@@ -173,7 +173,7 @@ private:
     static QVariant exportTo(RunnerHarness &h, const QString &file)
     {
         h.clearRecords();
-        return h.request("exportSettings", CxgatewRunner::SExport, Q_ARG(QString, file));
+        return h.request(&RunnerHost::exportSettings, CxgatewRunner::SExport, file);
     }
 
     // Imports and checks the completion protocol: SImport alone on success, Error then SImport on
@@ -181,7 +181,7 @@ private:
     static QString importFrom(RunnerHarness &h, const QString &file)
     {
         h.clearRecords();
-        const QVariant result = h.request("importSettings", CxgatewRunner::SImport, Q_ARG(QString, file));
+        const QVariant result = h.request(&RunnerHost::importSettings, CxgatewRunner::SImport, file);
         const QList<RunnerHarness::Completion> &done = h.completions();
         if (!result.isValid() || done.isEmpty())
             return QStringLiteral("<no completion>");
@@ -265,7 +265,7 @@ private slots:
         QVariantMap exported;
         {
             RunnerHarness h;
-            QVERIFY(h.request("rescan", CxgatewRunner::Rescan).toBool());
+            QVERIFY(h.request(&RunnerHost::rescan, CxgatewRunner::Rescan).toBool());
             QSettings settings;
             for (const QString &key : settings.allKeys())
                 exported.insert(key, settings.value(key));
@@ -294,7 +294,7 @@ private slots:
         QSettings().setValue(QStringLiteral("Local/Note"), QStringLiteral("kept"));
         RunnerHarness h;
         QCOMPARE(find(h.things(), "gateway_").regid, QString());
-        QCOMPARE(h.request("cloudStatus", CxgatewRunner::CStatus).toJsonObject(),
+        QCOMPARE(h.request(&RunnerHost::cloudStatus, CxgatewRunner::CStatus).toJsonObject(),
                  QJsonObject({{"gw", false}, {"key", 1}, {"cert", 1}}));
 
         QCOMPARE(importFrom(h, file), QString());
@@ -309,7 +309,7 @@ private slots:
         QCOMPARE(gateway.shortid, QStringLiteral("gateway_200_5521"));
         QCOMPARE(gateway.name, QStringLiteral("Office"));
         QCOMPARE(gateway.regid, QStringLiteral("9"));
-        QCOMPARE(h.request("cloudStatus", CxgatewRunner::CStatus).toJsonObject(),
+        QCOMPARE(h.request(&RunnerHost::cloudStatus, CxgatewRunner::CStatus).toJsonObject(),
                  QJsonObject({{"gw", true}, {"key", 0}, {"cert", 0}}));
 
         QSettings settings;

@@ -5,49 +5,45 @@
 #include <QSequentialIterable>
 #include <QTest>
 
-RunnerHarness::RunnerHarness(const QString &programDir)
+#include <memory>
+
+namespace {
+// Test binaries and tools share the build tree's plugins/ and lib/ through bin/.
+QString programDirOr(const QString &programDir)
 {
-    ThingState::registerMetaTypes();
-    QString dir = programDir;
-    if (dir.isEmpty()) {
-        // Test binaries and tools share the build tree's plugins/ and lib/ through bin/.
-        dir = qEnvironmentVariable("TSL_TEST_BUILD_DIR") + QStringLiteral("/bin");
-        QDir().mkpath(dir);
-    }
-    m_runner = new CxgatewRunner(nullptr, dir);
-    m_runner->moveToThread(&m_thread);
-    connect(m_runner, &CxgatewRunner::finished, this, &RunnerHarness::runner_finished, Qt::QueuedConnection);
-    connect(m_runner, &CxgatewRunner::thingChanged, this, &RunnerHarness::runner_thingChanged,
-            Qt::QueuedConnection);
-    connect(
-        m_runner, &CxgatewRunner::connectivityChanged, this, [this](bool on) { m_connectivity.append(on); },
-        Qt::QueuedConnection);
-    connect(
-        m_runner, &CxgatewRunner::deviceCreated, this, [this](QObject *) { ++m_devicesCreated; },
-        Qt::QueuedConnection);
-    connect(&m_thread, &QThread::finished, m_runner, &QObject::deleteLater);
-    m_thread.start(QThread::InheritPriority);
+    if (!programDir.isEmpty())
+        return programDir;
+    const QString dir = qEnvironmentVariable("TSL_TEST_BUILD_DIR") + QStringLiteral("/bin");
+    QDir().mkpath(dir);
+    return dir;
+}
+} // namespace
+
+RunnerHarness::RunnerHarness(const QString &programDir) : m_host(programDirOr(programDir))
+{
+    connect(&m_host, &RunnerHost::finished, this, &RunnerHarness::runner_finished);
+    connect(&m_host, &RunnerHost::thingChanged, this, &RunnerHarness::runner_thingChanged);
+    connect(&m_host, &RunnerHost::connectivityChanged, this, [this](bool on) { m_connectivity.append(on); });
+    connect(&m_host, &RunnerHost::deviceCreated, this, [this](QObject *) { ++m_devicesCreated; });
+    m_host.start();
 }
 
 RunnerHarness::~RunnerHarness()
 {
     // The runner is deleted on the worker as the thread finishes (saving the pool, stopping the
     // cloud, releasing the things and the libraries).
-    m_thread.quit();
-    m_thread.wait();
+    m_host.stop();
 }
 
 void RunnerHarness::sync()
 {
-    bool done = false;
-    QMetaObject::invokeMethod(
-        m_runner,
-        [this, &done] {
-            QMetaObject::invokeMethod(
-                this, [&done] { done = true; }, Qt::QueuedConnection);
-        },
-        Qt::QueuedConnection);
-    QTRY_VERIFY_WITH_TIMEOUT(done, 15000);
+    // Shared, so that a late answer after a timeout still has somewhere to go.
+    const auto done = std::make_shared<bool>(false);
+    m_host.post([this, done](CxgatewRunner *) {
+        QMetaObject::invokeMethod(
+            this, [done] { *done = true; }, Qt::QueuedConnection);
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(*done, 15000);
 }
 
 QVariant RunnerHarness::waitForCompletion(int op, int from, int timeoutMs)
@@ -109,7 +105,7 @@ bool RunnerHarness::waitForRow(const QString &shortid, const std::function<bool(
 
 ThingStateList RunnerHarness::things()
 {
-    const QVariant result = request("listThings", CxgatewRunner::Lsthings);
+    const QVariant result = request(&RunnerHost::listThings, CxgatewRunner::Lsthings);
     ThingStateList list;
     // Read it as the window does: as a sequence of ThingState variants.
     if (result.canConvert<QVariantList>()) {

@@ -1,21 +1,21 @@
 #pragma once
 
 #include "cxgatewrunner.h"
+#include "runnerhost.h"
 #include "thingstate.h"
 
 #include <QList>
 #include <QObject>
 #include <QPair>
-#include <QThread>
 #include <QVariant>
 
-// A runner on its own worker thread, set up as the main window does it, and observed only through
-// its queued signals. Requests are queued slot invocations; the harness records every completion
+// A runner on its own worker thread, hosted as the main window hosts it, and observed only through
+// the host's signals. Requests are the host's request methods; the harness records every completion
 // and every thing row in arrival order.
 //
 //   RunnerHarness harness;
-//   QVERIFY(harness.request("loadPlugins", CxgatewRunner::Load).toBool());
-//   QVERIFY(harness.request("rescan", CxgatewRunner::Rescan).toBool());
+//   QVERIFY(harness.request(&RunnerHost::loadPlugins, CxgatewRunner::Load).toBool());
+//   QVERIFY(harness.request(&RunnerHost::renameThing, CxgatewRunner::TRename, sid, alias).toBool());
 //   const ThingStateList rows = harness.things();
 class RunnerHarness : public QObject
 {
@@ -29,21 +29,23 @@ public:
     // Ends the worker thread; the runner is deleted on it as the thread finishes.
     ~RunnerHarness() override;
 
-    // Only for reading identities in assertions; never call the runner from the test thread.
-    CxgatewRunner *runner() const { return m_runner; }
+    // For requests whose completion the test waits for itself, and for RunnerHost::post.
+    RunnerHost &host() { return m_host; }
 
-    // Queues the slot and waits for the completion op (and returns its result); an invalid
+    // Sends the request and waits for the completion op (and returns its result); an invalid
     // QVariant when it did not arrive in time.
-    template <typename... Args> QVariant request(const char *slot, int op, Args... args)
+    template <typename... Params, typename... Args>
+    QVariant request(void (RunnerHost::*method)(Params...), int op, Args &&...args)
     {
         const int start = m_finished.size();
-        QMetaObject::invokeMethod(m_runner, slot, Qt::QueuedConnection, args...);
+        (m_host.*method)(std::forward<Args>(args)...);
         return waitForCompletion(op, start);
     }
-    // Queues a slot that sends no completion and waits until the worker processed it.
-    template <typename... Args> void post(const char *slot, Args... args)
+    // Sends a request that has no completion and waits until the worker processed it.
+    template <typename... Params, typename... Args>
+    void post(void (RunnerHost::*method)(Params...), Args &&...args)
     {
-        QMetaObject::invokeMethod(m_runner, slot, Qt::QueuedConnection, args...);
+        (m_host.*method)(std::forward<Args>(args)...);
         sync();
     }
     // Waits until every request queued so far has run on the worker and its signals arrived here.
@@ -73,8 +75,7 @@ private slots:
     void runner_thingChanged(const ThingState &thing);
 
 private:
-    QThread m_thread;
-    CxgatewRunner *m_runner = nullptr;
+    RunnerHost m_host;
     QList<Completion> m_finished;
     QList<ThingState> m_rows;
     QList<bool> m_connectivity;

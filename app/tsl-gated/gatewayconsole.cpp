@@ -34,39 +34,32 @@ QString describe(const QVariant &result)
 
 GatewayConsole::GatewayConsole(const Options &options, QObject *parent) : QObject(parent), m_options(options)
 {
-    m_runner = new CxgatewRunner;
-    m_runner->moveToThread(&m_thread);
-    connect(m_runner, &CxgatewRunner::finished, this, &GatewayConsole::runner_finished, Qt::QueuedConnection);
-    connect(m_runner, &CxgatewRunner::thingChanged, this, &GatewayConsole::runner_thingChanged,
-            Qt::QueuedConnection);
-    connect(m_runner, &CxgatewRunner::connectivityChanged, this, &GatewayConsole::runner_connectivityChanged,
-            Qt::QueuedConnection);
-    connect(m_runner, &CxgatewRunner::cloudError, this, &GatewayConsole::runner_cloudError,
-            Qt::QueuedConnection);
-    connect(&m_thread, &QThread::finished, m_runner, &QObject::deleteLater);
+    connect(&m_host, &RunnerHost::finished, this, &GatewayConsole::runner_finished);
+    connect(&m_host, &RunnerHost::thingChanged, this, &GatewayConsole::runner_thingChanged);
+    connect(&m_host, &RunnerHost::connectivityChanged, this, &GatewayConsole::runner_connectivityChanged);
+    connect(&m_host, &RunnerHost::cloudError, this, &GatewayConsole::runner_cloudError);
 
     m_rescanTimer.setInterval(qMax(1, m_options.rescanSeconds) * 1000);
-    connect(&m_rescanTimer, &QTimer::timeout, this, [this] { request("rescan"); });
+    connect(&m_rescanTimer, &QTimer::timeout, &m_host, &RunnerHost::rescan);
 }
 
 GatewayConsole::~GatewayConsole()
 {
-    m_thread.quit();
-    m_thread.wait();
+    m_host.stop();
 }
 
 void GatewayConsole::start()
 {
-    m_thread.start(QThread::InheritPriority);
+    m_host.start();
     // The start-up chain of the window.
-    request("loadPlugins");
-    request("listPlugins");
-    request("rescan");
-    request("listThings");
-    request("connectToCloud", Q_ARG(bool, true));
-    request("cloudStatus");
+    m_host.loadPlugins();
+    m_host.listPlugins();
+    m_host.rescan();
+    m_host.listThings();
+    m_host.connectToCloud(true);
+    m_host.cloudStatus();
     if (m_options.registerGateway)
-        request("generateDoc");
+        m_host.generateDoc();
     m_rescanTimer.start();
 }
 
@@ -86,7 +79,7 @@ void GatewayConsole::runner_finished(int op, const QVariant &result)
         break;
     case CxgatewRunner::AliasFill:
         nameUnnamedThings(result.toStringList());
-        request("generateDoc");
+        m_host.generateDoc();
         break;
     case CxgatewRunner::RegCode:
         m_registrationStarted = true;
@@ -132,19 +125,16 @@ void GatewayConsole::nameUnnamedThings(const QStringList &shortids)
             sid.startsWith(QLatin1String("gateway_"))
                 ? QStringLiteral("TSL-Gate on %1").arg(QSysInfo::machineHostName())
                 : QStringLiteral("%1 %2").arg(parts.value(0), parts.mid(2).join(QLatin1Char('_')));
-        request("renameThing", Q_ARG(QString, sid), Q_ARG(QString, alias));
+        m_host.renameThing(sid, alias);
     }
 }
 
 void GatewayConsole::flagThingsForImmediateReports()
 {
-    QMetaObject::invokeMethod(
-        m_runner,
-        [runner = m_runner] {
-            for (QAbstractThing *thing : runner->things())
-                thing->setReportChanges(true);
-        },
-        Qt::QueuedConnection);
+    m_host.post([](CxgatewRunner *runner) {
+        for (QAbstractThing *thing : runner->things())
+            thing->setReportChanges(true);
+    });
 }
 
 void GatewayConsole::print(const QString &line)

@@ -1,10 +1,9 @@
 #pragma once
 
-#include "cxgatewrunner.h"
+#include "runnerhost.h"
 
 #include <QObject>
 #include <QStringList>
-#include <QThread>
 #include <QTimer>
 
 class QTextStream;
@@ -40,17 +39,12 @@ private slots:
     void runner_cloudError(const QString &text);
 
 private:
-    template <typename... Args> void request(const char *slot, Args... args)
-    {
-        QMetaObject::invokeMethod(m_runner, slot, Qt::QueuedConnection, args...);
-    }
     void nameUnnamedThings(const QStringList &shortids);
     void flagThingsForImmediateReports();
     void print(const QString &line);
 
     Options m_options;
-    QThread m_thread;
-    CxgatewRunner *m_runner = nullptr;
+    RunnerHost m_host;
     QTimer m_rescanTimer;
     bool m_registrationStarted = false;
 };
