@@ -180,14 +180,20 @@ void MainWindow::runInitSequence()
                                Qt::AlignBottom | Qt::AlignHCenter, Qt::white);
         });
 
+    // The splash processes events while it paints, so the outcome may arrive before the loop runs.
     QEventLoop loop;
+    int code = -1;
     const QMetaObject::Connection done =
-        connect(this, &MainWindow::loadFinished, &loop, [&loop](bool ok) { loop.exit(ok ? 0 : 1); });
+        connect(this, &MainWindow::loadFinished, &loop, [&loop, &code](bool ok) {
+            code = ok ? 0 : 1;
+            loop.exit(code);
+        });
 
     m_initInProgress = true;
     emit loadProgress(4, 0, tr("Loading plugins"));
     m_host->loadPlugins();
-    const int code = loop.exec();
+    if (code < 0)
+        code = loop.exec();
     disconnect(done);
     disconnect(shown);
 

@@ -57,7 +57,7 @@ public:
                 return;
             }
             dialog->selectFile(file);
-            dialog->accept();
+            QMetaObject::invokeMethod(dialog, "accept");
         };
     }
 

@@ -32,6 +32,12 @@ class TestMainWindow : public QObject
 
     std::unique_ptr<SimulatedHidBus> m_bus;
 
+    // The build tree's bin/, beside its plugins/ and lib/.
+    static QString programDir()
+    {
+        return qEnvironmentVariable("TSL_TEST_BUILD_DIR") + QStringLiteral("/bin");
+    }
+
     template <typename T> static T *child(QWidget &w, const char *name)
     {
         T *found = w.findChild<T *>(QString::fromLatin1(name));
@@ -54,12 +60,12 @@ class TestMainWindow : public QObject
     }
 
     // Completions of the window's runner, in order, from now on.
-    struct Completions
+    struct Completions : QObject
     {
         QList<QPair<int, QVariant>> list;
         explicit Completions(MainWindow &w)
         {
-            connect(w.runnerHost(), &RunnerHost::finished, &w, [this](int op, const QVariant &result) {
+            connect(w.runnerHost(), &RunnerHost::finished, this, [this](int op, const QVariant &result) {
                 list.append({op, result});
             });
         }
@@ -135,7 +141,7 @@ private slots:
         m_bus->plugSensor("S1")->injectTemperature(21.5);
         m_bus->plugSensor("S2");
         m_bus->plugWatchdog("W1");
-        MainWindow w;
+        MainWindow w(nullptr, programDir());
         QStringList splash;
         connect(
             &w, &MainWindow::loadProgress, &w,
@@ -180,7 +186,7 @@ private slots:
     void startHidden()
     {
         QSettings().setValue(Key::SystemStartHidden, true);
-        MainWindow w;
+        MainWindow w(nullptr, programDir());
         w.runInitSequence();
         QVERIFY(!w.isVisible());
         QCOMPARE(column(w, ThingsStateTableModel::ColType), QStringList({"gateway"}));
@@ -212,7 +218,7 @@ private slots:
         QVERIFY2(cloud.start(data.path()), qPrintable(cloud.diagnostics()));
         cloud.pointGatewayHere();
         m_bus->plugSensor("S1");
-        MainWindow w;
+        MainWindow w(nullptr, programDir());
         w.runInitSequence();
         QCOMPARE(text(w, "cloudGatewayStatus"), "Not registered");
         w.findChild<QAction *>("actionCloud")->trigger();

@@ -266,10 +266,10 @@ private slots:
         feed.setResponse(
             "/appcast.json",
             HttpScriptedResponse::text(
-                200, R"([{"version":"0.3.0","changelog":["R"],"url86":"http://127.0.0.1/dl"}])"));
+                200, "[{\"version\":\"0.3.0\",\"changelog\":[\"R\"],\"url86\":\"http://127.0.0.1/dl\"}]"));
         QSettings().setValue(Key::WebUpdateUrl, feed.url("/appcast.json").toString());
         MainWindow w;
-        QAction *check = child<QMenuBar>(w, "menuBar")->findChild<QAction *>("actionCheck_for_updates");
+        QAction *check = w.findChild<QAction *>("actionCheck_for_updates");
         QVERIFY(check);
 
         ModalAnswers modals;
@@ -307,7 +307,7 @@ private slots:
         MainWindow w;
         ModalAnswers modals;
         modals.expect([](QWidget *box) { qobject_cast<QDialog *>(box)->accept(); });
-        child<QMenuBar>(w, "menuBar")->findChild<QAction *>("actionAbout")->trigger();
+        w.findChild<QAction *>("actionAbout")->trigger();
         QCOMPARE(modals.seen().size(), 1);
         QCOMPARE(modals.seen()[0].title, "TSL-Gate");
         const QString text = modals.seen()[0].text;
