@@ -200,7 +200,7 @@ private slots:
         QVERIFY(QDir(empty.path()).mkpath("bin"));
         MainWindow w(nullptr, empty.path() + "/bin");
         w.runnerHost()->post(
-            [runner = w.runnerHost()->runner()] { emit runner->finished(CxgatewRunner::Load, false); });
+            [](CxgatewRunner *runner) { emit runner->finished(CxgatewRunner::Load, false); });
         w.runInitSequence();
         QVERIFY(!w.isVisible());
         for (QWidget *top : QApplication::topLevelWidgets())
