@@ -147,6 +147,10 @@ MainWindow::~MainWindow()
     // The runner is deleted on its thread as the thread ends: pool saved, cloud client stopped.
     m_host->stop();
     delete m_tray;
+    // The updater waits for a running check; its answer must not reach a window being destroyed.
+    m_updateTimeout.stop();
+    if (auto *updater = dynamic_cast<QObject *>(m_updater))
+        updater->disconnect(this);
     delete m_updater;
     delete ui;
 }

@@ -228,14 +228,16 @@ private slots:
         // Closing with close-to-tray on keeps the program running.
         w.instanceMessage("show");
         QTRY_VERIFY(!w.isMinimized());
-        QTimer::singleShot(300, qApp, [] { QCoreApplication::exit(99); });
+        QTimer guard; // ends the event loop when nothing else does
+        guard.callOnTimeout([] { QCoreApplication::exit(99); });
+        guard.start(300);
         w.close();
         QCOMPARE(qApp->exec(), 99);
         QTRY_VERIFY(w.isMinimized());
 
         // With it off, closing quits.
         QSettings().setValue(Key::SystemCloseToTray, false);
-        QTimer::singleShot(5000, qApp, [] { QCoreApplication::exit(99); });
+        guard.start(5000);
         w.close();
         QCOMPARE(qApp->exec(), 0);
     }
