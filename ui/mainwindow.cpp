@@ -95,6 +95,8 @@ MainWindow::MainWindow(QWidget *parent, const QString &programDir)
     connect(m_host, &RunnerHost::connectivityChanged, this, &MainWindow::gw_connectivityChanged,
             Qt::QueuedConnection);
     connect(m_host, &RunnerHost::deviceCreated, this, &MainWindow::deviceCreated, Qt::QueuedConnection);
+    connect(m_host->runner(), &CxgatewRunner::cloudError, this, &MainWindow::gw_cloudError,
+            Qt::QueuedConnection);
     connect(
         m_settings, &CXSettings::unregDevices, m_host, [this] { m_host->resetGateway(); },
         Qt::QueuedConnection);
@@ -130,7 +132,8 @@ MainWindow::MainWindow(QWidget *parent, const QString &programDir)
 
     m_indicator->setColor(roleColor(QMaterialIcon::Warning));
     m_indicator->update();
-    m_indicator->setToolTip(tr("Cloud connection is not configured"));
+    m_indicatorTip = tr("Cloud connection is not configured");
+    showCloudError();
 
     reloadSettingsPage();
     setRegStep(R_SERIAL);
@@ -363,9 +366,13 @@ void MainWindow::thing_renamereq(const QString &tid, const QString &alias)
 
 // ---- cloud connection --------------------------------------------------------------------------
 
-QString MainWindow::connectionToolTip(const QString &base) const
+void MainWindow::showCloudError()
 {
-    return m_cloudError.isEmpty() ? base : base + QLatin1Char('\n') + m_cloudError;
+    m_indicator->setToolTip(m_cloudError.isEmpty() ? m_indicatorTip
+                                                   : m_indicatorTip + QLatin1Char('\n') + m_cloudError);
+    ui->cloudConnectionStatus->setToolTip(m_cloudError);
+    ui->cloudErrorLabel->setText(m_cloudError);
+    ui->cloudErrorLabel->setVisible(!m_cloudError.isEmpty());
 }
 
 void MainWindow::gw_connectivityChanged(bool on)
@@ -374,24 +381,22 @@ void MainWindow::gw_connectivityChanged(bool on)
         m_cloudError.clear();
         m_indicator->setName(QStringLiteral("gps_fixed"));
         m_indicator->setColor(roleColor(QMaterialIcon::Success));
-        m_indicator->update();
-        m_indicator->setToolTip(tr("Connected to the cloud"));
+        m_indicatorTip = tr("Connected to the cloud");
         ui->cloudConnectionStatus->setText(tr("Connected"), roleColor(QMaterialIcon::Success));
     } else {
         m_indicator->setName(QStringLiteral("gps_not_fixed"));
         m_indicator->setColor(roleColor(QMaterialIcon::Error));
-        m_indicator->update();
-        m_indicator->setToolTip(connectionToolTip(tr("Disconnected from the cloud")));
+        m_indicatorTip = tr("Disconnected from the cloud");
         ui->cloudConnectionStatus->setText(tr("Disconnected"), roleColor(QMaterialIcon::Warning));
     }
-    ui->cloudConnectionStatus->setToolTip(m_cloudError);
+    m_indicator->update();
+    showCloudError();
 }
 
 void MainWindow::gw_cloudError(const QString &text)
 {
     m_cloudError = text;
-    m_indicator->setToolTip(connectionToolTip(tr("Disconnected from the cloud")));
-    ui->cloudConnectionStatus->setToolTip(text);
+    showCloudError();
 }
 
 // ---- navigation and rescans --------------------------------------------------------------------

@@ -112,7 +112,7 @@ private:
     void showAbout();
     void reloadSettingsPage();
     void showSerial();
-    QString connectionToolTip(const QString &base) const;
+    void showCloudError();
 
     Ui::MainWindow *ui;
     QAutoStarter *m_autostarter;
@@ -128,5 +128,6 @@ private:
     bool m_initInProgress = false;
     int m_autoRescanTimer = -1;
     const Timings m_timings;
+    QString m_indicatorTip;
     QString m_cloudError;
 };

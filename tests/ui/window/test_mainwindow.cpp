@@ -269,7 +269,10 @@ private slots:
 
         QVERIFY(cloud.stop());
         QTRY_COMPARE_WITH_TIMEOUT(text(w, "cloudConnectionStatus"), "Disconnected", 30000);
-        QVERIFY(w.statusBar()->findChild<QLedLabel *>()->toolTip().startsWith("Disconnected from the cloud"));
+        // The reason of the failed reconnection shows on the cloud page and in the indicator's tip.
+        QTRY_VERIFY_WITH_TIMEOUT(!text(w, "cloudErrorLabel").isEmpty(), 30000);
+        QCOMPARE(w.statusBar()->findChild<QLedLabel *>()->toolTip(),
+                 "Disconnected from the cloud\n" + text(w, "cloudErrorLabel"));
 
         modals.expect(ModalAnswers::press(QMessageBox::Yes));
         child<QAbstractButton>(w, "settingsResetGWButton")->click();
