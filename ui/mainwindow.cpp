@@ -200,10 +200,15 @@ void MainWindow::runInitSequence()
     emit loadProgress(4, 0, tr("Loading plugins"));
     m_host->loadPlugins();
     if (code < 0)
-        code = loop.exec();
+        loop.exec();
     disconnect(done);
     disconnect(shown);
 
+    if (code < 0) {
+        // The application was asked to quit while starting: nothing to show.
+        m_initInProgress = false;
+        return;
+    }
     if (code != 0) {
         m_initInProgress = false;
         // Queued: this runs before the application's event loop, where an exit request would be lost.
