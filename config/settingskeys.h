@@ -90,8 +90,8 @@ inline constexpr char TimestampFormat[] = "yyyy.MM.dd hh:mm:ss";
 } // namespace Key
 
 // What the settings page offers, and what it shows for keys that start-up normally fills in.
-namespace SettingsPage {
+namespace SettingsChoices {
 inline constexpr int CloudIntervals[] = {180,  300,  600,   900,   1200,  1800,
                                          3600, 7200, 10800, 18000, 43200, 86400};
 inline constexpr char LanguageWhenAbsent[] = "en";
-} // namespace SettingsPage
+} // namespace SettingsChoices

@@ -1,0 +1,287 @@
+#include "appidentity.h"
+#include "calvexcloudclient.h"
+#include "cxgatewrunner.h"
+#include "devcloudprocess.h"
+#include "eventwait.h"
+#include "mainwindow.h"
+#include "modalanswers.h"
+#include "qledlabel.h"
+#include "runnerhost.h"
+#include "settingskeys.h"
+#include "simulatedhidbus.h"
+#include "thingsstatetablemodel.h"
+
+#include <QAction>
+#include <QDir>
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+#include <QSplashScreen>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+// The window over the real runner on its thread, with simulated devices and the dev cloud.
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<SimulatedHidBus> m_bus;
+
+    // The build tree's bin/, beside its plugins/ and lib/.
+    static QString programDir()
+    {
+        return qEnvironmentVariable("TSL_TEST_BUILD_DIR") + QStringLiteral("/bin");
+    }
+
+    template <typename T> static T *child(QWidget &w, const char *name)
+    {
+        T *found = w.findChild<T *>(QString::fromLatin1(name));
+        if (!found)
+            qFatal("no %s in the window", name);
+        return found;
+    }
+    static QString text(MainWindow &w, const char *label) { return child<QLabel>(w, label)->text(); }
+    static QAbstractItemModel *dashboard(MainWindow &w)
+    {
+        return child<QTableView>(w, "deviceStateTable")->model();
+    }
+    static QStringList column(MainWindow &w, int col)
+    {
+        QStringList values;
+        QAbstractItemModel *model = dashboard(w);
+        for (int row = 0; row < model->rowCount(); ++row)
+            values << model->index(row, col).data().toString();
+        return values;
+    }
+
+    // Completions of the window's runner, in order, from now on.
+    struct Completions : QObject
+    {
+        QList<QPair<int, QVariant>> list;
+        explicit Completions(MainWindow &w)
+        {
+            connect(w.runnerHost(), &RunnerHost::finished, this, [this](int op, const QVariant &result) {
+                list.append({op, result});
+            });
+        }
+        int count(int op) const
+        {
+            return int(
+                std::count_if(list.cbegin(), list.cend(), [op](const auto &c) { return c.first == op; }));
+        }
+        QVariant last(int op) const
+        {
+            for (auto it = list.crbegin(); it != list.crend(); ++it) {
+                if (it->first == op)
+                    return it->second;
+            }
+            return {};
+        }
+    };
+
+    // Registers the gateway and its devices as the wizard will: names first, then the code,
+    // confirmed at the portal.
+    static bool registerAll(MainWindow &w, const DevCloudProcess &cloud)
+    {
+        Completions seen(w);
+        w.runnerHost()->generateDoc();
+        if (!waitUntil(
+                [&] { return seen.count(CxgatewRunner::AliasFill) + seen.count(CxgatewRunner::RegCode); },
+                15000))
+            return false;
+        const QStringList unnamed = seen.last(CxgatewRunner::AliasFill).toStringList();
+        for (int i = 0; i < unnamed.size(); ++i)
+            w.runnerHost()->renameThing(unnamed[i], QStringLiteral("Thing%1").arg(i));
+        if (!unnamed.isEmpty())
+            w.runnerHost()->generateDoc();
+        if (!waitUntil([&] { return seen.count(CxgatewRunner::RegCode); }, 15000))
+            return false;
+        const int code = seen.last(CxgatewRunner::RegCode).toJsonObject().value("value").toInt();
+        return cloud.confirm(QString::number(code)) &&
+               waitUntil([&] { return seen.count(CxgatewRunner::ProcReg); }, 30000) &&
+               !seen.last(CxgatewRunner::ProcReg).toJsonObject().contains("error");
+    }
+
+private slots:
+    void initTestCase()
+    {
+        setApplicationIdentity();
+        qApp->setQuitOnLastWindowClosed(false);
+        m_bus = std::make_unique<SimulatedHidBus>();
+        QVERIFY2(m_bus->isActive(), "the umockdev preload is not active");
+        MainWindow::Timings timings;
+        timings.rescanDelayMs = 3000;
+        MainWindow::setDefaultTimings(timings);
+    }
+
+    void init()
+    {
+        QSettings settings;
+        settings.clear();
+        settings.setValue(Key::UpdatesAuto, false);
+        settings.setValue(Key::SystemAutoScan, false);
+        CalvexCloudClient().removeCredentials();
+    }
+
+    void cleanup()
+    {
+        for (SimulatedHidDevice *device : m_bus->devices())
+            m_bus->unplug(device->serial());
+    }
+
+    // The splash counts the steps of start-up, the dashboard fills from the devices, and three
+    // devices leaving close together lead to one rescan after the last of them.
+    void startupAndDashboard()
+    {
+        m_bus->plugSensor("S1")->injectTemperature(21.5);
+        m_bus->plugSensor("S2");
+        m_bus->plugWatchdog("W1");
+        MainWindow w(nullptr, programDir());
+        QStringList splash;
+        connect(
+            &w, &MainWindow::loadProgress, &w,
+            [&splash] {
+                for (QWidget *top : QApplication::topLevelWidgets()) {
+                    if (auto *screen = qobject_cast<QSplashScreen *>(top))
+                        splash << screen->message();
+                }
+            },
+            Qt::QueuedConnection);
+        w.runInitSequence();
+        QCOMPARE(splash, QStringList({"0/4 Loading plugins", "1/4 Assembling plugins list",
+                                      "2/4 Scanning for devices", "3/4 Assembling devices list",
+                                      "4/4 Connecting to the cloud", "5/5 Requesting status"}));
+        QVERIFY(w.isVisible());
+        QCOMPARE(child<QStackedWidget>(w, "mainArea")->currentIndex(), int(MainWindow::P_STATE));
+        QTRY_COMPARE(column(w, ThingsStateTableModel::ColType),
+                     QStringList({"gateway", "thx9", "thx9", "watchdog"}));
+        QCOMPARE(column(w, ThingsStateTableModel::ColSerial).mid(1), QStringList({"S1", "S2", "W1"}));
+        QTRY_VERIFY(column(w, ThingsStateTableModel::ColState).value(1).contains("21.5"));
+        QCOMPARE(text(w, "cloudGatewayStatus"), "Not registered");
+        QCOMPARE(text(w, "cloudKeyStatus"), "Missing");
+        QCOMPARE(text(w, "cloudCertificateStatus"), "Missing");
+        QCOMPARE(text(w, "cloudConnectionStatus"), "---");
+        QCOMPARE(w.statusBar()->findChild<QLedLabel *>()->toolTip(), "Cloud connection is not configured");
+
+        Completions seen(w);
+        for (const char *serial : {"S1", "S2", "W1"})
+            m_bus->unplug(serial);
+        QTRY_COMPARE_WITH_TIMEOUT(dashboard(w)->rowCount(), 1, 15000);
+        QCOMPARE(seen.count(CxgatewRunner::Rescan), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(seen.count(CxgatewRunner::Rescan), 1, 15000);
+        QTest::qWait(w.defaultTimings().rescanDelayMs + 500);
+        QCOMPARE(seen.count(CxgatewRunner::Rescan), 1);
+
+        // The navigation's rescan asks at once and stays on the page.
+        w.findChild<QAction *>("actionRescan")->trigger();
+        QTRY_COMPARE(seen.count(CxgatewRunner::Rescan), 2);
+        QCOMPARE(child<QStackedWidget>(w, "mainArea")->currentIndex(), int(MainWindow::P_STATE));
+    }
+
+    void startHidden()
+    {
+        QSettings().setValue(Key::SystemStartHidden, true);
+        MainWindow w(nullptr, programDir());
+        w.runInitSequence();
+        QVERIFY(!w.isVisible());
+        QCOMPARE(column(w, ThingsStateTableModel::ColType), QStringList({"gateway"}));
+    }
+
+    // A failed plug-in load ends start-up: no window, and the application ends with 1 once its
+    // event loop runs.
+    void failedStartExitsWithOne()
+    {
+        QTemporaryDir empty;
+        QVERIFY(QDir(empty.path()).mkpath("bin"));
+        MainWindow w(nullptr, empty.path() + "/bin");
+        w.runnerHost()->post(
+            [](CxgatewRunner *runner) { emit runner->finished(CxgatewRunner::Load, false); });
+        w.runInitSequence();
+        QVERIFY(!w.isVisible());
+        for (QWidget *top : QApplication::topLevelWidgets())
+            QVERIFY(!qobject_cast<QSplashScreen *>(top));
+        QTimer guard; // ends the event loop when nothing else does
+        guard.callOnTimeout([] { QCoreApplication::exit(99); });
+        guard.start(10000);
+        QCOMPARE(qApp->exec(), 1);
+    }
+
+    // Status labels and the indicator before and after registration and while the broker is away;
+    // the runner's errors as a box; backup and restore through the buttons; reset.
+    void cloudPage()
+    {
+        QTemporaryDir data;
+        DevCloudProcess cloud;
+        QVERIFY2(cloud.start(data.path()), qPrintable(cloud.diagnostics()));
+        cloud.pointGatewayHere();
+        m_bus->plugSensor("S1");
+        MainWindow w(nullptr, programDir());
+        w.runInitSequence();
+        QCOMPARE(text(w, "cloudGatewayStatus"), "Not registered");
+        w.findChild<QAction *>("actionCloud")->trigger();
+        QCOMPARE(child<QStackedWidget>(w, "mainArea")->currentIndex(), int(MainWindow::P_CLOUD));
+        QCOMPARE(text(w, "clousSerialNumberStatus"), "Not registered");
+        QCOMPARE(child<QLabel>(w, "regWizardHeader")->text(), "Step 1. Fill in the thing names");
+
+        QVERIFY2(registerAll(w, cloud), qPrintable(cloud.diagnostics()));
+        w.runnerHost()->cloudStatus();
+        QTRY_COMPARE(text(w, "cloudGatewayStatus"), "Ready");
+        QCOMPARE(text(w, "cloudKeyStatus"), "Ok");
+        QCOMPARE(text(w, "cloudCertificateStatus"), "Ok");
+        QTRY_COMPARE_WITH_TIMEOUT(text(w, "cloudConnectionStatus"), "Connected", 30000);
+        QCOMPARE(w.statusBar()->findChild<QLedLabel *>()->toolTip(), "Connected to the cloud");
+        w.findChild<QAction *>("actionCloud")->trigger();
+        QCOMPARE(text(w, "clousSerialNumberStatus"), QSettings().value(Key::CloudSerial).toString());
+        QVERIFY(!text(w, "clousSerialNumberStatus").isEmpty());
+
+        // A rename the runner refuses comes back as a warning box with its text.
+        ModalAnswers modals;
+        modals.expect(ModalAnswers::press(QMessageBox::Ok));
+        QAbstractItemModel *model = dashboard(w);
+        QVERIFY(model->setData(model->index(1, ThingsStateTableModel::ColAlias), "Thing0"));
+        QTRY_COMPARE(modals.seen().size(), 1);
+        QCOMPARE(modals.seen()[0].title, "TSL-Gate");
+        QVERIFY2(modals.seen()[0].text.contains("duplicate alias"), qPrintable(modals.seen()[0].text));
+
+        // Export: the name gets its ".bak", the folder is remembered; a cancelled dialog asks nothing.
+        Completions seen(w);
+        QTemporaryDir backups;
+        modals.expect(ModalAnswers::chooseFile(backups.filePath("conf")));
+        modals.expect(ModalAnswers::press(QMessageBox::Ok));
+        child<QPushButton>(w, "settingsBackupButton")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(modals.seen().size(), 3, 15000);
+        QCOMPARE(modals.seen()[2].title, "Backup");
+        QVERIFY(QFile::exists(backups.filePath("conf.bak")));
+        QCOMPARE(QSettings().value(Key::SystemExportDirectory).toString(), backups.path());
+        modals.expect(ModalAnswers::chooseFile(QString()));
+        child<QPushButton>(w, "settingsBackupButton")->click();
+        modals.expect(ModalAnswers::chooseFile(backups.filePath("conf.bak")));
+        modals.expect(ModalAnswers::press(QMessageBox::Ok));
+        child<QPushButton>(w, "settingsRestoreButton")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(modals.seen().size(), 6, 15000);
+        QCOMPARE(modals.seen()[5].title, "Import");
+        QCOMPARE(seen.count(CxgatewRunner::SExport), 1);
+
+        QVERIFY(cloud.stop());
+        QTRY_COMPARE_WITH_TIMEOUT(text(w, "cloudConnectionStatus"), "Disconnected", 30000);
+        // The reason of the failed reconnection shows on the cloud page and in the indicator's tip.
+        QTRY_VERIFY_WITH_TIMEOUT(!text(w, "cloudErrorLabel").isEmpty(), 30000);
+        QCOMPARE(w.statusBar()->findChild<QLedLabel *>()->toolTip(),
+                 "Disconnected from the cloud\n" + text(w, "cloudErrorLabel"));
+
+        modals.expect(ModalAnswers::press(QMessageBox::Yes));
+        child<QAbstractButton>(w, "settingsResetGWButton")->click();
+        QCOMPARE(modals.seen()[6].title, "Gateway Registration");
+        QCOMPARE(text(w, "clousSerialNumberStatus"), "Not registered");
+        w.runnerHost()->cloudStatus();
+        QTRY_COMPARE(text(w, "cloudGatewayStatus"), "Not registered");
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "test_mainwindow.moc"
