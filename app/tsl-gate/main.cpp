@@ -65,9 +65,13 @@ int main(int argc, char *argv[])
     QObject::connect(sleep, &SleepListener::aboutToSleep, window, &MainWindow::prepareSleep);
     QObject::connect(sleep, &SleepListener::didWakeUp, window, &MainWindow::postWake);
     QObject::connect(&guard, &SingleAppHandler::incomingMessage, window, &MainWindow::instanceMessage);
-    // SIGTERM and SIGINT end the program like "Exit" does.
-    QTerminationWatcher termination(&app);
-    QObject::connect(&termination, &QTerminationWatcher::terminationRequested, &app, &QCoreApplication::quit);
+    // SIGTERM and SIGINT end the program like "Exit" does, also while the start-up sequence runs.
+    bool terminated = false;
+    QTerminationWatcher termination;
+    QObject::connect(&termination, &QTerminationWatcher::terminationRequested, &app, [&terminated] {
+        terminated = true;
+        QCoreApplication::quit();
+    });
 
     window->restoreSystemLayout();
 
@@ -77,7 +81,7 @@ int main(int argc, char *argv[])
     QObject::connect(window, &MainWindow::loadFinished, &app, [&started](bool ok) { started = ok; });
     QMetaObject::invokeMethod(window, "runInitSequence", Qt::AutoConnection);
 
-    const int code = started ? app.exec() : 1;
+    const int code = !started ? 1 : terminated ? 0 : app.exec();
 
     delete window;
     AppTranslations::unload(translators, &app);
