@@ -24,6 +24,7 @@ CxgatewRunner::CxgatewRunner(QObject *parent, const QString &programDir)
 
     connect(m_gateway, &QAbstractThing::stateChanged, this, &CxgatewRunner::thing_stateChaged);
     connect(m_gateway, &GatewayThing::connectivityChanged, this, &CxgatewRunner::connectivityChanged);
+    connect(m_gateway->client(), &CalvexCloudClient::connectionFailed, this, &CxgatewRunner::cloudError);
     connect(m_gateway, &QAbstractThing::serialChanged, this, &CxgatewRunner::thing_serialChanged);
     connect(m_gateway, &GatewayThing::settingsChanged, this,
             [this] { emit finished(SetUpdate, QVariant()); });
@@ -149,6 +150,10 @@ void CxgatewRunner::adopt(QAbstractThing *thing, const QJsonArray &pool)
     }
     if (!m_gateway->regid().isEmpty() && !thing->regid().isEmpty())
         m_gateway->addSibling(thing);
+    // The row appears as soon as the device is there. A device may already have read and announced
+    // its state inside create(), before anyone listened: the row carries that state, and later
+    // readings that equal it announce nothing.
+    emit thingChanged(ThingState(thing, true));
 }
 
 void CxgatewRunner::restoreGatewayFromPool()

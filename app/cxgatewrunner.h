@@ -77,6 +77,8 @@ signals:
     void finished(int op, const QVariant &result);
     void thingChanged(const ThingState &thing);
     void connectivityChanged(bool on);
+    // Why the cloud connection failed, once per change of reason (see CalvexCloudClient).
+    void cloudError(const QString &text);
     void deviceCreated(QObject *thui);
 
 private slots:

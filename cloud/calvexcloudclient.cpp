@@ -148,6 +148,7 @@ bool CalvexCloudClient::connectToBroker(const QString &clientId, int keepAlive, 
 {
     if (m_client)
         stopClient();
+    m_reportedFailure.clear();
     if (clientId.isEmpty()) {
         m_lastError = QStringLiteral("clientid cannot be empty");
         return false;
@@ -278,6 +279,7 @@ void CalvexCloudClient::sendNextQueued()
 
 void CalvexCloudClient::client_connected()
 {
+    m_reportedFailure.clear();
     emit connectivityChanged(true);
     if (!m_client)
         return;
@@ -293,7 +295,11 @@ void CalvexCloudClient::client_disconnected()
 
 void CalvexCloudClient::client_error(QMqttConnection::ClientError error)
 {
-    m_lastError = errorText(int(error));
+    const auto *connection = qobject_cast<const QMqttConnection *>(sender());
+    const QString reason = connection ? connection->errorReason() : QString();
+    m_lastError =
+        reason.isEmpty() ? errorText(int(error)) : errorText(int(error)) + QLatin1String(": ") + reason;
+    reportFailure();
     if (!isFatalRefusal(int(error)))
         return;
     // Stop from the event loop, and only the connection that was refused.
@@ -302,6 +308,15 @@ void CalvexCloudClient::client_error(QMqttConnection::ClientError error)
         if (refused && refused == m_client)
             stopClient();
     });
+}
+
+void CalvexCloudClient::reportFailure()
+{
+    if (m_lastError == m_reportedFailure)
+        return;
+    m_reportedFailure = m_lastError;
+    qCritical("MQTT connection failed: %s", qUtf8Printable(m_lastError));
+    emit connectionFailed(m_lastError);
 }
 
 void CalvexCloudClient::client_subscribed(const QString &topic)

@@ -55,6 +55,11 @@ signals:
     void connectivityChanged(bool on);
     void messageReceived(QString tid, QByteArray data);
     void messagePublished(QString tid);
+    // A connection attempt failed or a connection was lost, with the last-error text (the TLS
+    // layer's reason included, "handshake failed: certificate has expired"). Emitted only when the
+    // text differs from the previous failure's, so a broker refusing every retry the same way is
+    // reported once; a successful connection or a new connectToBroker starts over.
+    void connectionFailed(const QString &text);
 
 public slots:
     void subscribe(const QString &tid);
@@ -73,9 +78,11 @@ private slots:
 
 private:
     void sendNextQueued();
+    void reportFailure();
 
     QMqttConnection *m_client = nullptr;
     QSet<QString> m_topics;
     QList<MqttMessage> m_queue;
     QString m_lastError;
+    QString m_reportedFailure; // the text connectionFailed last carried
 };

@@ -149,8 +149,7 @@ void MqttSession::start(const Options &options)
     QString why;
     const int failure = createInstance(options, &why);
     if (failure != NoError) {
-        qCWarning(lcMqtt) << "cannot set up the connection:" << why;
-        fail(failure);
+        fail(failure, why);
         return;
     }
     // The address is already resolved, so libmosquitto's own (blocking) name lookup is a no-op.
@@ -185,14 +184,14 @@ bool MqttSession::sendDisconnect()
     return rc != MOSQ_ERR_SUCCESS || !m_mosq || mosquitto_socket(m_mosq) < 0;
 }
 
-void MqttSession::fail(int errorCode)
+void MqttSession::fail(int errorCode, const QString &reason)
 {
     if (m_ended)
         return;
     m_ended = true;
     m_miscTimer->stop();
     disarmNotifiers();
-    post([this, errorCode] { emit finished(m_generation, errorCode); });
+    post([this, errorCode, reason] { emit finished(m_generation, errorCode, reason); });
 }
 
 void MqttSession::finish(int mosqRc, int savedErrno)
@@ -200,12 +199,15 @@ void MqttSession::finish(int mosqRc, int savedErrno)
     if (m_ended)
         return;
     int code = NoError;
-    if (mosqRc != MOSQ_ERR_SUCCESS && !m_refused)
+    QString reason;
+    if (mosqRc != MOSQ_ERR_SUCCESS && !m_refused) {
         code = connectionError(mosqRc, savedErrno, m_tls, m_accepted);
+        reason = m_tls.reason();
+    }
     qCDebug(lcMqtt) << "connection ended:" << describeMosquittoResult(mosqRc, savedErrno) << "verify error"
                     << m_tls.verifyError << "alerts" << m_tls.alertSent << m_tls.alertReceived << "-> code"
-                    << code;
-    fail(code);
+                    << code << reason;
+    fail(code, reason);
 }
 
 // ----- operations

@@ -61,8 +61,9 @@ public:
 signals:
     void connack(quint64 generation, int returnCode);
     // The attempt failed or the connection ended; errorCode is a QMqttConnection::ClientError, or
-    // NoError for an orderly close or a refusal that connack() already reported.
-    void finished(quint64 generation, int errorCode);
+    // NoError for an orderly close or a refusal that connack() already reported. reason says why in
+    // the TLS layer's words when it knows (empty otherwise).
+    void finished(quint64 generation, int errorCode, const QString &reason);
     void published(quint64 generation, int mid);
     void subscribed(quint64 generation, int mid, int grantedQos);
     void unsubscribed(quint64 generation, int mid);
@@ -79,7 +80,7 @@ private:
     template <typename F> void post(F &&emitter);
     template <typename F> int loopCall(F &&call);
     int createInstance(const Options &options, QString *why);
-    void fail(int errorCode);
+    void fail(int errorCode, const QString &reason = QString());
     void finish(int mosqRc, int savedErrno);
     void armNotifiers();
     void disarmNotifiers();

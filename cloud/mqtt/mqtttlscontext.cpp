@@ -70,10 +70,14 @@ void infoCallback(const SSL *ssl, int where, int ret)
     if (where & SSL_CB_HANDSHAKE_DONE)
         obs->handshakeDone = true;
     if ((where & SSL_CB_ALERT) && (ret >> 8) == SSL3_AL_FATAL) {
-        if (where & SSL_CB_READ)
+        if (where & SSL_CB_READ) {
             obs->alertReceived = ret & 0xff;
-        else
+        } else {
+            // The error is queued before the alert goes out; libmosquitto drains the queue later.
+            if (obs->alertSent < 0)
+                obs->alertCause = ERR_peek_last_error();
             obs->alertSent = ret & 0xff;
+        }
     }
 }
 
@@ -148,6 +152,27 @@ bool useLocalIdentity(SSL_CTX *ctx, const QSslConfiguration &tls)
 }
 
 } // namespace
+
+QString TlsObservations::reason() const
+{
+    if (verifyError != 0)
+        return QString::fromLatin1(X509_verify_cert_error_string(verifyError));
+    if (alertCause != 0) {
+        if (const char *text = ERR_reason_error_string(alertCause))
+            return QString::fromLatin1(text);
+    }
+    if (alertSent >= 0)
+        return QString::fromLatin1(SSL_alert_desc_string_long(alertSent));
+    if (alertReceived < 0)
+        return QString();
+    // OpenSSL files a received alert under its own reason code ("tlsv13 alert certificate
+    // required"); older alert names are also known to the short description table.
+    const char *text =
+        ERR_reason_error_string(ERR_PACK(ERR_LIB_SSL, 0, SSL_AD_REASON_OFFSET + alertReceived));
+    if (!text)
+        text = SSL_alert_desc_string_long(alertReceived);
+    return QStringLiteral("%1 (from the broker)").arg(QLatin1String(text));
+}
 
 SSL_CTX *buildMqttSslContext(const QSslConfiguration &tls, const QString &peerName, bool ignoreSelfSigned,
                              TlsObservations *obs, QString *why)

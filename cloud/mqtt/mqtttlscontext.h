@@ -10,14 +10,19 @@ typedef struct ssl_ctx_st SSL_CTX;
 // inside libmosquitto calls on the connection's own thread.
 struct TlsObservations
 {
-    int verifyError = 0;    // first X509_V_ERR_* reported by certificate verification
-    int alertSent = -1;     // last fatal alert we sent (e.g. unknown_ca)
-    int alertReceived = -1; // last fatal alert the peer sent (e.g. certificate_required)
+    int verifyError = 0;          // first X509_V_ERR_* reported by certificate verification
+    int alertSent = -1;           // last fatal alert we sent (e.g. unknown_ca)
+    int alertReceived = -1;       // last fatal alert the peer sent (e.g. certificate_required)
+    unsigned long alertCause = 0; // the OpenSSL error behind the first fatal alert we sent
     bool handshakeDone = false;
     QByteArray serverName; // SNI to send; empty for an IP literal
 
     // True when the peer was refused or refused us at the TLS level.
     bool rejected() const { return verifyError != 0 || alertSent >= 0 || alertReceived >= 0; }
+    // OpenSSL's words for why: the verification result ("certificate has expired"), else the
+    // error that made us abort ("unsupported protocol"), else the alert the broker sent. Empty
+    // when nothing went wrong at the TLS level.
+    QString reason() const;
 };
 
 // Builds the client SSL_CTX for one connection attempt:

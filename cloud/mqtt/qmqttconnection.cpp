@@ -38,13 +38,14 @@ public:
     void startRound();
     void hostFound(quint64 gen, const QHostInfo &info);
     void tryNextAddress();
-    void endRound(int error);
+    void endRound(int error, const QString &reason);
+    void reportError(int error, const QString &reason);
     void scheduleRetry();
     void teardown();
     void closeFinished();
 
     void sessionConnack(quint64 gen, int returnCode);
-    void sessionFinished(quint64 gen, int errorCode);
+    void sessionFinished(quint64 gen, int errorCode, const QString &reason);
     void sessionPublished(quint64 gen, int mid);
     void sessionSubscribed(quint64 gen, int mid, int grantedQos);
     void sessionUnsubscribed(quint64 gen, int mid);
@@ -69,6 +70,8 @@ public:
     QList<QHostAddress> addresses;
     int nextAddress = 0;
     int roundError = MqttSession::NoError;
+    QString roundReason;
+    QString errorReason; // detail of the last error reported
     QTimer *retryTimer = nullptr;
     QTimer *closeTimer = nullptr;
     QHash<int, MqttMessage> pendingPublishes;
@@ -83,6 +86,7 @@ void QMqttConnection::Private::startRound()
     teardown();
     phase = LookingUp;
     roundError = MqttSession::NoError;
+    roundReason.clear();
     addresses.clear();
     nextAddress = 0;
     const quint64 gen = generation;
@@ -100,7 +104,7 @@ void QMqttConnection::Private::hostFound(quint64 gen, const QHostInfo &info)
         return;
     addresses = info.error() == QHostInfo::NoError ? info.addresses() : QList<QHostAddress>();
     if (addresses.isEmpty()) {
-        endRound(SocketHostNotFoundError);
+        endRound(SocketHostNotFoundError, QString());
         return;
     }
     tryNextAddress();
@@ -123,7 +127,8 @@ void QMqttConnection::Private::tryNextAddress()
     phase = Connecting;
     session = new MqttSession(++generation, q);
     QObject::connect(session, &MqttSession::connack, q, [this](quint64 g, int rc) { sessionConnack(g, rc); });
-    QObject::connect(session, &MqttSession::finished, q, [this](quint64 g, int e) { sessionFinished(g, e); });
+    QObject::connect(session, &MqttSession::finished, q,
+                     [this](quint64 g, int e, const QString &why) { sessionFinished(g, e, why); });
     QObject::connect(session, &MqttSession::published, q,
                      [this](quint64 g, int mid) { sessionPublished(g, mid); });
     QObject::connect(session, &MqttSession::subscribed, q,
@@ -136,11 +141,17 @@ void QMqttConnection::Private::tryNextAddress()
 }
 
 // Every address failed (or the name did not resolve): report once and wait for the next round.
-void QMqttConnection::Private::endRound(int error)
+void QMqttConnection::Private::endRound(int error, const QString &reason)
 {
     teardown();
     scheduleRetry();
-    emit q->error(ClientError(error < 0 ? UnknownError : error));
+    reportError(error < 0 ? UnknownError : error, reason);
+}
+
+void QMqttConnection::Private::reportError(int error, const QString &reason)
+{
+    errorReason = reason;
+    emit q->error(ClientError(error));
 }
 
 void QMqttConnection::Private::scheduleRetry()
@@ -191,10 +202,10 @@ void QMqttConnection::Private::sessionConnack(quint64 gen, int returnCode)
     }
     // The socket closes right after a refusal; finished() follows and schedules the retry.
     refused = true;
-    emit q->error(connackError(returnCode));
+    reportError(connackError(returnCode), QString());
 }
 
-void QMqttConnection::Private::sessionFinished(quint64 gen, int errorCode)
+void QMqttConnection::Private::sessionFinished(quint64 gen, int errorCode, const QString &reason)
 {
     if (gen != generation)
         return;
@@ -208,7 +219,7 @@ void QMqttConnection::Private::sessionFinished(quint64 gen, int errorCode)
         scheduleRetry();
         QPointer<QMqttConnection> guard(q);
         if (errorCode != MqttSession::NoError)
-            emit q->error(ClientError(errorCode));
+            reportError(errorCode, reason);
         if (guard && gen + 1 == generation)
             emit q->disconnected();
         return;
@@ -218,8 +229,10 @@ void QMqttConnection::Private::sessionFinished(quint64 gen, int errorCode)
         scheduleRetry();
         return;
     }
-    if (moreTelling(errorCode, roundError))
+    if (moreTelling(errorCode, roundError)) {
         roundError = errorCode;
+        roundReason = reason;
+    }
     if (nextAddress < addresses.size()) {
         session->shutdown();
         session->deleteLater();
@@ -227,7 +240,7 @@ void QMqttConnection::Private::sessionFinished(quint64 gen, int errorCode)
         tryNextAddress();
         return;
     }
-    endRound(roundError);
+    endRound(roundError, roundReason);
 }
 
 void QMqttConnection::Private::sessionPublished(quint64 gen, int mid)
@@ -397,6 +410,11 @@ void QMqttConnection::abort()
 bool QMqttConnection::isConnectedToHost() const
 {
     return d->phase == Private::Connected;
+}
+
+QString QMqttConnection::errorReason() const
+{
+    return d->errorReason;
 }
 
 QAbstractSocket::SocketState QMqttConnection::socketState() const

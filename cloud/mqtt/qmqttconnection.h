@@ -79,6 +79,9 @@ public:
     // Drops the socket at once without DISCONNECT; no reconnection follows.
     void abort();
     bool isConnectedToHost() const;
+    // Why the last error() happened, in the TLS layer's words ("certificate has expired",
+    // "hostname mismatch"), or the reason a TLS set-up was refused; empty when there is no such detail.
+    QString errorReason() const;
     QAbstractSocket::SocketState socketState() const;
 
     quint16 subscribe(const QString &topic, quint8 qos = 0);

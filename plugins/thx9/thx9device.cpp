@@ -16,7 +16,7 @@ void THX9Device::applyTypeSettings(const QHash<QString, QVariant> &settings)
     if (unit == m_unit)
         return;
     m_unit = unit;
-    emit stateChanged(state());
+    announce();
 }
 
 QJsonObject THX9Device::state() const
@@ -45,9 +45,15 @@ void THX9Device::processReport(const uint8_t *data, int size)
 {
     if (size <= 2 || data[0] != 0x01)
         return;
-    const double reading = int16_t(uint16_t(data[1] | data[2] << 8)) / 100.0;
-    const bool step = std::fabs(reading - m_temperature) >= 0.5;
-    m_temperature = reading;
-    if (step)
-        emit stateChanged(state());
+    m_temperature = int16_t(uint16_t(data[1] | data[2] << 8)) / 100.0;
+    // Measured against what was last announced, not against the previous reading: a slow drift of
+    // a few hundredths a second still shows at every half degree, while noise below that does not.
+    if (std::fabs(m_temperature - m_announced) >= 0.5)
+        announce();
+}
+
+void THX9Device::announce()
+{
+    m_announced = m_temperature;
+    emit stateChanged(state());
 }

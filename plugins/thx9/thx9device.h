@@ -35,6 +35,9 @@ protected slots:
     void processReport(const uint8_t *data, int size) override;
 
 private:
+    void announce();
+
     Unit m_unit = Celsius;
-    double m_temperature = -300.0;
+    double m_temperature = -300.0; // the last reading; below -273 means none yet
+    double m_announced = -300.0;   // the reading the last stateChanged carried
 };

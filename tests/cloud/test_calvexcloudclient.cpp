@@ -116,6 +116,8 @@ private slots:
     void brokerRoundTrip();
     void reconnectAfterBrokerCrash();
     void refusals();
+    void tlsFailuresNameTheirReasonOnce_data();
+    void tlsFailuresNameTheirReasonOnce();
     void gracefulStop();
 
 private:
@@ -608,6 +610,53 @@ void TestCalvexCloudClient::refusals()
     QTRY_VERIFY_WITH_TIMEOUT(unavailable.connectPackets() >= 2, 15000);
     QCOMPARE(notAuthorized.connectPackets(), 1);
     QCOMPARE(notAuthorized.connectionCount(), 1);
+}
+
+void TestCalvexCloudClient::tlsFailuresNameTheirReasonOnce_data()
+{
+    QTest::addColumn<int>("server");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("retry");
+    QTest::newRow("expired, retried")
+        << int(TestPki::Expired) << "handshake failed: certificate has expired" << true;
+    QTest::newRow("another CA") << int(TestPki::OtherCa)
+                                << "handshake failed: unable to get local issuer certificate" << false;
+    QTest::newRow("another host") << int(TestPki::WrongHost) << "handshake failed: hostname mismatch"
+                                  << false;
+}
+
+void TestCalvexCloudClient::tlsFailuresNameTheirReasonOnce()
+{
+    QFETCH(int, server);
+    QFETCH(QString, text);
+    QFETCH(bool, retry);
+    MosquittoBroker::Options options;
+    options.certificate = TestPki::Server(server);
+    MosquittoBroker broker(options);
+    QVERIFY2(broker.start(), qPrintable(broker.errorString()));
+    CalvexCloudClient client;
+    QVERIFY(storeTestIdentity(client, QStringLiteral("gateway_200_5521_9")));
+    QSignalSpy failed(&client, &CalvexCloudClient::connectionFailed);
+    QSignalSpy connectivity(&client, &CalvexCloudClient::connectivityChanged);
+
+    QVERIFY(client.connectToBroker(QStringLiteral("gw"), 30, QStringLiteral("localhost"), broker.port()));
+    QVERIFY(failed.wait(10000));
+    QCOMPARE(failed.at(0).at(0).toString(), text);
+    QCOMPARE(client.lastError(), text);
+    if (retry) {
+        // The library retries every 10 s and fails the same way: nothing new to report.
+        QSignalSpy errors(client.findChild<QMqttConnection *>(), &QMqttConnection::error);
+        QTRY_VERIFY_WITH_TIMEOUT(errors.count() >= 1, 15000);
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(client.lastError(), text);
+        // Asked to connect again, the user hears why once more.
+        QVERIFY(client.connectToBroker(QStringLiteral("gw"), 30, QStringLiteral("localhost"), broker.port()));
+        QVERIFY(failed.wait(10000));
+        QCOMPARE(failed.at(1).at(0).toString(), text);
+    }
+    QVERIFY(!client.connected());
+    for (const QList<QVariant> &change : connectivity)
+        QVERIFY(!change.at(0).toBool());
 }
 
 void TestCalvexCloudClient::gracefulStop()

@@ -5,6 +5,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <cmath>
 #include <memory>
 
 namespace {
@@ -87,25 +88,52 @@ private slots:
         QCOMPARE(changed.at(0).at(0).toJsonObject(), t(21.0));
     }
 
-    void signalsOnlyOnHalfDegreeStepsBetweenReports()
+    void announcesHalfDegreeMovesSinceTheLastAnnouncement()
     {
         QSignalSpy changed(dev.get(), &QAbstractThing::stateChanged);
         feedTemperature(2130);
         QCOMPARE(changed.size(), 1);
         QCOMPARE(changed.at(0).at(0).toJsonObject(), t(21.5));
-        feedTemperature(2155); // 0.25 from the last report
-        feedTemperature(2180); // 0.25 again, though 0.5 from the announced value
+        feedTemperature(2155); // 0.25 from the last announcement
         QCOMPARE(changed.size(), 1);
-        QCOMPARE(dev->state(), t(22.0)); // the stored reading follows every report
-        feedTemperature(2130);           // exactly half a degree down
+        QCOMPARE(dev->state(), t(21.5)); // the stored reading follows every report
+        feedTemperature(2180);           // 0.25 again, but 0.5 from the announced reading
         QCOMPARE(changed.size(), 2);
-        QCOMPARE(changed.at(1).at(0).toJsonObject(), t(21.5));
+        QCOMPARE(changed.at(1).at(0).toJsonObject(), t(22.0));
         // foreign and short reports leave the reading alone
         feed(bytes({0x02, 0x00, 0x10}));
         feed(bytes({0x01, 0x00}));
         feed(bytes({0x01}));
         QCOMPARE(changed.size(), 2);
-        QCOMPARE(dev->state(), t(21.5));
+        QCOMPARE(dev->state(), t(22.0));
+    }
+
+    void driftShowsAndNoiseDoesNot_data()
+    {
+        QTest::addColumn<int>("step"); // hundredths per report
+        QTest::addColumn<bool>("wobble");
+        QTest::addColumn<int>("announcements");
+        QTest::newRow("warming 0.1 a second for 20 s") << 10 << false << 4;
+        QTest::newRow("cooling by the sensor's resolution") << -6 << false << 2;
+        QTest::newRow("wobbling 0.2 around the value") << 20 << true << 0;
+        QTest::newRow("wobbling 0.45 around the value") << 45 << true << 0;
+    }
+    void driftShowsAndNoiseDoesNot()
+    {
+        QFETCH(int, step);
+        QFETCH(bool, wobble);
+        QFETCH(int, announcements);
+        feedTemperature(2100);
+        QSignalSpy changed(dev.get(), &QAbstractThing::stateChanged);
+        for (int i = 1; i <= 20; ++i) {
+            const int hundredths = wobble ? 2100 + (i % 2 ? step : -step) : 2100 + i * step;
+            feedTemperature(qint16(hundredths));
+            // what was last shown never lags the reading by half a degree (plus the rounding)
+            const double shown =
+                changed.isEmpty() ? 21.0 : changed.last().at(0).toJsonObject().value("t").toDouble();
+            QVERIFY2(std::fabs(shown - hundredths / 100.0) <= 0.75, qPrintable(QString::number(i)));
+        }
+        QCOMPARE(changed.size(), announcements);
     }
 
     void unitsAndRounding_data()

@@ -1,7 +1,9 @@
+#include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <sys/stat.h>
 
 namespace {
@@ -26,6 +28,32 @@ struct Lines
         }
     }
 };
+
+// The processes that pid started (any of its threads may have).
+QList<qint64> childProcesses(qint64 pid)
+{
+    QList<qint64> found;
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile file(tasks.filePath(task + QStringLiteral("/children")));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &child : file.readAll().simplified().split(' ')) {
+            if (!child.isEmpty())
+                found << child.toLongLong();
+        }
+    }
+    return found;
+}
+
+bool alive(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray line = stat.readAll();
+    return line.mid(line.lastIndexOf(')') + 2, 1) != "Z";
+}
 
 } // namespace
 
@@ -61,6 +89,36 @@ private slots:
         sim.start(tool(QStringLiteral("tsl-devsim")), {"--no-stdin", "--", "/nonexistent/program"});
         QVERIFY(sim.waitForFinished(60000));
         QCOMPARE(sim.exitCode(), 127);
+    }
+
+    void endsItsProgramAndTestbedOnSignals_data()
+    {
+        QTest::addColumn<int>("sig");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
+    void endsItsProgramAndTestbedOnSignals()
+    {
+        QFETCH(int, sig);
+        QProcess sim;
+        sim.start(tool(QStringLiteral("tsl-devsim")),
+                  {"--sensor", "A1B2", "--no-stdin", "--", "sleep", "60"});
+        QVERIFY(sim.waitForStarted());
+        Lines out;
+        QTRY_VERIFY_WITH_TIMEOUT((out.take(sim), !out.lines.isEmpty()), 30000);
+        const QString dir = out.lines.at(0).section(QLatin1Char('='), 1);
+        QVERIFY2(QFileInfo(dir).isDir(), qPrintable(out.lines.at(0)));
+        QList<qint64> tree;
+        QTRY_VERIFY_WITH_TIMEOUT(!(tree = childProcesses(sim.processId())).isEmpty(), 10000);
+
+        ::kill(pid_t(sim.processId()), sig);
+        QVERIFY(sim.waitForFinished(30000));
+        QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(sim.exitCode(), 128 + sig);
+        QVERIFY2(!QFileInfo::exists(dir), qPrintable(dir));
+        for (qint64 pid : tree)
+            QTRY_VERIFY2(!alive(pid), qPrintable(QString::number(pid)));
     }
 
     void takesCommandsFromAFifo()

@@ -10,6 +10,7 @@
 #include <QSocketNotifier>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include <functional>
 #include <link.h>
 #include <string>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -57,6 +59,34 @@ void ensurePreload(char **argv)
     execv("/proc/self/exe", argv);
     std::fprintf(stderr, "tsl-devsim: cannot restart under the preload: %s\n", std::strerror(errno));
     std::exit(2);
+}
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int sig)
+{
+    const char byte = char(sig);
+    [[maybe_unused]] const auto n = ::write(signalPipe[1], &byte, 1);
+}
+
+// SIGTERM, SIGINT and SIGHUP reach the event loop as the signal number on a socket, so that the
+// program can be stopped and the testbed removed instead of dying with both left behind.
+QSocketNotifier *watchSignals(QObject *parent)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
+        return nullptr;
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(sig, &action, nullptr);
+    return new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, parent);
+}
+
+int takeSignal()
+{
+    char byte = 0;
+    return ::read(signalPipe[0], &byte, 1) == 1 ? int(byte) : 0;
 }
 
 // Reads command lines from a descriptor and hands them to the simulator.
@@ -126,6 +156,8 @@ int main(int argc, char **argv)
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tsl-devsim"));
+    QSocketNotifier *signalNotifier = watchSignals(&app);
+    int signalled = 0; // the last signal we were asked to end with
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Simulated USB HID sensors and watchdogs for TSL-Gate."));
     parser.addHelpOption();
@@ -213,10 +245,25 @@ int main(int argc, char **argv)
         });
         QObject::connect(&program, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), &app,
                          [&](int code, QProcess::ExitStatus status) {
-                             exitCode = status == QProcess::NormalExit ? code : 128 + 9;
+                             // Killed by a signal: the one we passed on, if any.
+                             exitCode =
+                                 status == QProcess::NormalExit ? code : 128 + (signalled ? signalled : 9);
                              app.exit(exitCode);
                          });
         program.start(command.first(), command.mid(1));
+    }
+    if (signalNotifier) {
+        QObject::connect(signalNotifier, &QSocketNotifier::activated, &app, [&] {
+            const int sig = takeSignal();
+            if (!sig)
+                return;
+            signalled = sig;
+            // The program gets the same signal and decides how to end; we end when it has.
+            if (program.state() == QProcess::Running)
+                ::kill(pid_t(program.processId()), sig);
+            else
+                app.exit(128 + sig);
+        });
     }
     const int rc = app.exec();
     if (program.state() != QProcess::NotRunning) {

@@ -41,6 +41,8 @@ GatewayConsole::GatewayConsole(const Options &options, QObject *parent) : QObjec
             Qt::QueuedConnection);
     connect(m_runner, &CxgatewRunner::connectivityChanged, this, &GatewayConsole::runner_connectivityChanged,
             Qt::QueuedConnection);
+    connect(m_runner, &CxgatewRunner::cloudError, this, &GatewayConsole::runner_cloudError,
+            Qt::QueuedConnection);
     connect(&m_thread, &QThread::finished, m_runner, &QObject::deleteLater);
 
     m_rescanTimer.setInterval(qMax(1, m_options.rescanSeconds) * 1000);
@@ -113,6 +115,11 @@ void GatewayConsole::runner_thingChanged(const ThingState &thing)
 void GatewayConsole::runner_connectivityChanged(bool on)
 {
     print(QStringLiteral("cloud %1").arg(on ? QStringLiteral("connected") : QStringLiteral("disconnected")));
+}
+
+void GatewayConsole::runner_cloudError(const QString &text)
+{
+    print(QStringLiteral("cloud error: %1").arg(text));
 }
 
 void GatewayConsole::nameUnnamedThings(const QStringList &shortids)

@@ -37,6 +37,7 @@ private slots:
     void runner_finished(int op, const QVariant &result);
     void runner_thingChanged(const ThingState &thing);
     void runner_connectivityChanged(bool on);
+    void runner_cloudError(const QString &text);
 
 private:
     template <typename... Args> void request(const char *slot, Args... args)

@@ -109,35 +109,61 @@ private slots:
         QVERIFY(shortids(h.things()).contains(Sensor2));
     }
 
+    void unpluggedThingLeavesAndComesBackFromThePool_data()
+    {
+        QTest::addColumn<bool>("sensor");
+        QTest::newRow("sensor") << true;
+        QTest::newRow("watchdog") << false;
+    }
     void unpluggedThingLeavesAndComesBackFromThePool()
     {
-        storePool({entry("thx9", "100", "S1", "77", "Boiler")});
-        m_bus->plugSensor("S1");
+        QFETCH(bool, sensor);
+        const QString serial = sensor ? QStringLiteral("S1") : QStringLiteral("W1");
+        const QString sid = sensor ? Sensor1 : Watchdog1;
+        const auto plug = [&] {
+            if (sensor) // a temperature that never changes: the reading waits when the device is opened
+                m_bus->plugSensor(serial)->injectTemperature(21.5);
+            else
+                m_bus->plugWatchdog(serial)->setWatchdogStatus(0x10, 0x00, 3, 0x15, 0x88, 0x13);
+        };
+        const QJsonObject state =
+            sensor ? QJsonObject{{"t", 21.5}} : QJsonObject{{"flags", 1}, {"ch3", 21.5}};
+        storePool({entry(sensor ? "thx9" : "watchdog", "100", serial, "77", "Boiler")});
+        plug();
         RunnerHarness &h = start();
         QVERIFY(rescan());
-        ThingState sensor = find(h.things(), Sensor1);
-        QCOMPARE(sensor.name, QStringLiteral("Boiler"));
-        QCOMPARE(sensor.regid, QStringLiteral("77"));
+        // The scan itself announces the row, with the alias and registration from the pool.
+        QCOMPARE(h.rowsOf(sid).size(), 1);
+        QCOMPARE(h.rowsOf(sid).first().name, QStringLiteral("Boiler"));
+        QCOMPARE(h.rowsOf(sid).first().regid, QStringLiteral("77"));
+        QVERIFY(h.waitForRow(sid, [&](const ThingState &t) { return t.state == state; }));
 
         // A rename is saved into the pool at once.
-        QVERIFY(h.request("renameThing", CxgatewRunner::TRename, Q_ARG(QString, Sensor1),
+        QVERIFY(h.request("renameThing", CxgatewRunner::TRename, Q_ARG(QString, sid),
                           Q_ARG(QString, QStringLiteral("Cellar")))
                     .toBool());
 
         h.clearRecords();
-        m_bus->unplug("S1");
-        QVERIFY(h.waitForRow(Sensor1, [](const ThingState &t) { return t.gone; }));
+        m_bus->unplug(serial);
+        QVERIFY(h.waitForRow(sid, [](const ThingState &t) { return t.gone; }));
         h.sync();
-        QTest::qWait(1500); // further poll ticks must not announce it again
-        QCOMPARE(h.rowsOf(Sensor1).size(), 1);
-        QVERIFY(h.rowsOf(Sensor1).first().state.isEmpty());
+        QTest::qWait(sensor ? 1500 : 3000); // further poll ticks must not announce it again
+        QCOMPARE(h.rowsOf(sid).size(), 1);
+        QVERIFY(h.rowsOf(sid).first().state.isEmpty());
         QCOMPARE(shortids(h.things()), QStringList{Gateway});
 
-        m_bus->plugSensor("S1");
+        // Plugged again with nothing changed: the row is back within the scan, the sensor's with
+        // the reading it had waiting, the watchdog's empty until its first poll.
+        h.clearRecords();
+        plug();
         QVERIFY(rescan());
-        sensor = find(h.things(), Sensor1);
-        QCOMPARE(sensor.name, QStringLiteral("Cellar"));
-        QCOMPARE(sensor.regid, QStringLiteral("77"));
+        QCOMPARE(h.rowsOf(sid).size(), 1);
+        const ThingState row = h.rowsOf(sid).first();
+        QVERIFY(!row.gone);
+        QCOMPARE(row.name, QStringLiteral("Cellar"));
+        QCOMPARE(row.regid, QStringLiteral("77"));
+        QCOMPARE(row.state, sensor ? state : QJsonObject());
+        QVERIFY(h.waitForRow(sid, [&](const ThingState &t) { return t.state == state; }));
     }
 
     void disabledTypeIsNotScanned()

@@ -226,15 +226,22 @@ private slots:
     {
         QTest::addColumn<int>("server");
         QTest::addColumn<QString>("clientName");
-        QTest::newRow("broker from another CA") << int(TestPki::OtherCa) << QStringLiteral("gw-test");
-        QTest::newRow("broker with a wrong name") << int(TestPki::WrongHost) << QStringLiteral("gw-test");
-        QTest::newRow("no client certificate") << int(TestPki::Localhost) << QString();
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("broker from another CA")
+            << int(TestPki::OtherCa) << QStringLiteral("gw-test") << "unable to get local issuer certificate";
+        QTest::newRow("broker with a wrong name")
+            << int(TestPki::WrongHost) << QStringLiteral("gw-test") << "hostname mismatch";
+        QTest::newRow("expired broker certificate")
+            << int(TestPki::Expired) << QStringLiteral("gw-test") << "certificate has expired";
+        QTest::newRow("no client certificate")
+            << int(TestPki::Localhost) << QString() << "tlsv13 alert certificate required (from the broker)";
     }
 
     void tlsRejections()
     {
         QFETCH(int, server);
         QFETCH(QString, clientName);
+        QFETCH(QString, reason);
         MosquittoBroker::Options options;
         options.certificate = TestPki::Server(server);
         MosquittoBroker broker(options);
@@ -245,6 +252,7 @@ private slots:
         c->connectToHost();
         QVERIFY2(errors.wait(5000), qPrintable(broker.log()));
         QCOMPARE(errorCodes(errors), QList<int>{QMqttConnection::SocketSslHandshakeFailedError});
+        QCOMPARE(c->errorReason(), reason);
         // every retry is refused the same way; none gets through
         QTRY_VERIFY_WITH_TIMEOUT(errors.count() >= 2, 3000);
         for (int code : errorCodes(errors))

@@ -78,7 +78,7 @@ bool TestPki::makeCa(const QString &name, const QString &commonName)
 }
 
 TestPki::Identity TestPki::makeLeaf(const QString &name, const QString &ca, const QString &commonName,
-                                    const QString &san, const QString &usage, bool rsa)
+                                    const QString &san, const QString &usage, bool rsa, int days)
 {
     Identity id;
     id.certPath = path(name + ".crt");
@@ -107,7 +107,8 @@ TestPki::Identity TestPki::makeLeaf(const QString &name, const QString &ca, cons
         openssl({QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), csr,
                  QStringLiteral("-CA"), path(ca + ".crt"), QStringLiteral("-CAkey"), path(ca + ".key"),
                  QStringLiteral("-set_serial"), serial, QStringLiteral("-out"), id.certPath,
-                 QStringLiteral("-days"), QStringLiteral("30"), QStringLiteral("-sha256"),
+                 // a negative count ends the validity that many days before now
+                 QStringLiteral("-days"), QString::number(days), QStringLiteral("-sha256"),
                  QStringLiteral("-extfile"), ext});
     QFile::remove(csr);
     QFile::remove(ext);
@@ -142,6 +143,10 @@ TestPki::Identity TestPki::server(Server which)
     case OtherCa:
         id = makeLeaf(QStringLiteral("server-otherca"), QStringLiteral("otherca"),
                       QStringLiteral("localhost"), good, QStringLiteral("serverAuth"), false);
+        break;
+    case Expired:
+        id = makeLeaf(QStringLiteral("server-expired"), QStringLiteral("ca"), QStringLiteral("localhost"),
+                      good, QStringLiteral("serverAuth"), false, -1);
         break;
     }
     if (!id.isNull())

@@ -24,6 +24,7 @@ public:
         Localhost, // test CA, DNS:localhost and IP:127.0.0.1
         WrongHost, // test CA, DNS:wrong.example.com only
         OtherCa,   // other CA, DNS:localhost and IP:127.0.0.1
+        Expired,   // test CA, DNS:localhost and IP:127.0.0.1, expired yesterday
     };
 
     struct Identity
@@ -61,7 +62,7 @@ private:
     TestPki();
     bool makeCa(const QString &name, const QString &commonName);
     Identity makeLeaf(const QString &name, const QString &ca, const QString &commonName, const QString &san,
-                      const QString &usage, bool rsa);
+                      const QString &usage, bool rsa, int days = 30);
     bool openssl(const QStringList &args);
     QString path(const QString &file) const { return m_dir.filePath(file); }
 

@@ -1,0 +1,205 @@
+#include "qmaterialicon.h"
+#include "thingsstatetablemodel.h"
+
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QJsonDocument>
+#include <QPersistentModelIndex>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+ThingState record(const QString &shortid, const QString &name = QString(), const QString &regid = QString(),
+                  const QByteArray &state = "{}", bool gone = false)
+{
+    ThingState s;
+    s.name = name;
+    s.shortid = shortid;
+    s.regid = regid;
+    s.gone = gone;
+    s.state = QJsonDocument::fromJson(state).object();
+    return s;
+}
+
+QStringList column(const QAbstractItemModel &model, int col, int role = Qt::DisplayRole)
+{
+    QStringList values;
+    for (int row = 0; row < model.rowCount(); ++row)
+        values.append(model.index(row, col).data(role).toString());
+    return values;
+}
+
+} // namespace
+
+class TestThingsStateTableModel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QMaterialIcon::instance()->applyTheme(false); }
+
+    void rowsFollowShortIdsThroughEveryChange()
+    {
+        ThingsStateTableModel model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+        QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+
+        model.update(record("vgl5_1_C", "dog"));
+        model.update(record("thx9_1_b", "lower"));
+        const QPersistentModelIndex lower = model.index(0, ThingsStateTableModel::ColAlias);
+        model.update(record("thx9_1_B", "upper"));
+        model.update(record("gw_2_A", "gate"));
+        QCOMPARE(column(model, ThingsStateTableModel::ColType, Qt::ToolTipRole),
+                 QStringList({"gw_2_A", "thx9_1_B", "thx9_1_b", "vgl5_1_C"}));
+        QCOMPARE(column(model, ThingsStateTableModel::ColAlias),
+                 QStringList({"gate", "upper", "lower", "dog"}));
+        // Each new thing is announced at the row it takes, so held indexes stay with their things.
+        QCOMPARE(inserted.at(2).at(1).toInt(), 0);
+        QCOMPARE(inserted.at(3).at(1).toInt(), 0);
+        QCOMPARE(lower.data().toString(), QStringLiteral("lower"));
+        QCOMPARE(lower.row(), 2);
+
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        model.update(record("thx9_1_B", "renamed", "7", R"({"t":1})"));
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.at(0).at(0).toModelIndex(), model.index(1, 0));
+        QCOMPARE(changed.at(0).at(1).toModelIndex(), model.index(1, 4));
+        QCOMPARE(model.index(1, ThingsStateTableModel::ColAlias).data().toString(),
+                 QStringLiteral("renamed"));
+        QCOMPARE(model.rowCount(), 4);
+
+        QSignalSpy removing(&model, &QAbstractItemModel::rowsAboutToBeRemoved);
+        model.remove("thx9_1_X");
+        model.remove("THX9_1_B");
+        QCOMPARE(removing.count(), 0);
+        QCOMPARE(changed.count(), 1);
+        model.remove("thx9_1_B");
+        QCOMPARE(removing.count(), 1);
+        QCOMPARE(removing.at(0).at(1).toInt(), 1);
+        QCOMPARE(column(model, ThingsStateTableModel::ColAlias), QStringList({"gate", "lower", "dog"}));
+
+        // A later duplicate wins, and only distinct things become rows.
+        model.reset({record("z_1_1", "z"), record("a_1_1", "first"), record("a_1_1", "second")});
+        QCOMPARE(model.rowCount(), 2);
+        QCOMPARE(column(model, ThingsStateTableModel::ColAlias), QStringList({"second", "z"}));
+        model.reset({});
+        QCOMPARE(model.rowCount(), 0);
+        model.reset({});
+        model.update(record("a_1_1"));
+        QCOMPARE(model.rowCount(), 1);
+        QVERIFY(!model.index(0, 0).parent().isValid());
+        QCOMPARE(model.rowCount(model.index(0, 0)), 0);
+    }
+
+    void columns_data()
+    {
+        QTest::addColumn<QString>("shortid");
+        QTest::addColumn<QString>("regid");
+        QTest::addColumn<bool>("gone");
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("serial");
+        QTest::addColumn<QString>("registered");
+        QTest::addColumn<int>("color");
+        QTest::newRow("registered") << "thx9_1_A1B2"
+                                    << "77" << false << "thx9"
+                                    << "A1B2"
+                                    << "Yes" << int(QMaterialIcon::Success);
+        QTest::newRow("unregistered") << "vgl5_100_Z"
+                                      << "" << false << "vgl5"
+                                      << "Z"
+                                      << "No" << int(QMaterialIcon::Warning);
+        QTest::newRow("gone though registered") << "thx9_1_A1B2"
+                                                << "77" << true << "thx9"
+                                                << "A1B2"
+                                                << "Yes" << int(QMaterialIcon::Error);
+        QTest::newRow("no serial") << "thx9_1_?"
+                                   << "" << false << "thx9"
+                                   << "?"
+                                   << "No" << int(QMaterialIcon::Warning);
+        QTest::newRow("serial holding _") << "thx9_1_AB_CD"
+                                          << "" << false << "thx9"
+                                          << "AB_CD"
+                                          << "No" << int(QMaterialIcon::Warning);
+    }
+    void columns()
+    {
+        QFETCH(QString, shortid);
+        QFETCH(QString, regid);
+        QFETCH(bool, gone);
+        QFETCH(QString, type);
+        QFETCH(QString, serial);
+        QFETCH(QString, registered);
+        ThingsStateTableModel model;
+        model.update(record(shortid, "alias", regid, R"({"temperature":21.5,"valid":true})", gone));
+        const auto cell = [&](int col, int role = Qt::DisplayRole) { return model.index(0, col).data(role); };
+        QCOMPARE(cell(ThingsStateTableModel::ColType).toString(), type);
+        QCOMPARE(cell(ThingsStateTableModel::ColType, Qt::ToolTipRole).toString(), shortid);
+        QCOMPARE(cell(ThingsStateTableModel::ColSerial).toString(), serial);
+        QCOMPARE(cell(ThingsStateTableModel::ColAlias).toString(), QStringLiteral("alias"));
+        QVERIFY(!cell(ThingsStateTableModel::ColAlias, Qt::EditRole).isValid());
+        QCOMPARE(cell(ThingsStateTableModel::ColState).toString(),
+                 QStringLiteral("temperature:21.5,valid:true"));
+        QCOMPARE(cell(ThingsStateTableModel::ColCloud).toString(), registered);
+        QFETCH(int, color);
+        QCOMPARE(cell(ThingsStateTableModel::ColCloud, Qt::DecorationRole).value<QColor>(),
+                 QMaterialIcon::instance()->color(QMaterialIcon::Color(color)));
+        QVERIFY(!cell(ThingsStateTableModel::ColSerial, Qt::DecorationRole).isValid());
+    }
+
+    void stateText_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("empty") << QByteArray("{}") << "";
+        QTest::newRow("null") << QByteArray(R"({"n":null})") << "n:null";
+        QTest::newRow("array") << QByteArray(R"({"list":[1,2]})") << "list:[1,2]";
+        QTest::newRow("nested") << QByteArray(R"({"a":{"b":1}})") << "a:b:1";
+        QTest::newRow("key order") << QByteArray(R"({"b":false,"B":2,"a":"x"})") << "B:2,a:x,b:false";
+        QTest::newRow("%g") << QByteArray(R"({"a":3.0,"b":0.1,"c":1000000,"d":1234567,"e":-0.000012345})")
+                            << "a:3,b:0.1,c:1e+06,d:1.23457e+06,e:-1.2345e-05";
+        QTest::newRow("unescaped") << QByteArray(R"({"k:1":"a,b","x":[[],{},[{"y":"z"}]]})")
+                                   << "k:1:a,b,x:[[],,[y:z]]";
+    }
+    void stateText()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(QString, text);
+        ThingsStateTableModel model;
+        model.update(record("t_1_s", QString(), QString(), json));
+        QCOMPARE(model.index(0, ThingsStateTableModel::ColState).data().toString(), text);
+    }
+
+    void aliasEditAsksForRename()
+    {
+        ThingsStateTableModel model;
+        model.update(record("thx9_1_A", "same"));
+        QSignalSpy rename(&model, &ThingsStateTableModel::renameRequested);
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        const QModelIndex alias = model.index(0, ThingsStateTableModel::ColAlias);
+        QVERIFY(model.flags(alias) & Qt::ItemIsEditable);
+        QVERIFY(!(model.flags(model.index(0, ThingsStateTableModel::ColState)) & Qt::ItemIsEditable));
+
+        QVERIFY(!model.setData(alias, "other", Qt::DisplayRole));
+        QVERIFY(!model.setData(model.index(0, ThingsStateTableModel::ColType), "other"));
+        QCOMPARE(rename.count(), 0);
+
+        QVERIFY(model.setData(alias, "same"));
+        QVERIFY(model.setData(alias, "new name"));
+        QCOMPARE(rename.count(), 2);
+        QCOMPARE(rename.at(0), QVariantList({"thx9_1_A", "same"}));
+        QCOMPARE(rename.at(1), QVariantList({"thx9_1_A", "new name"}));
+        QCOMPARE(changed.count(), 2);
+        QCOMPARE(changed.at(1).at(0).toModelIndex(), alias);
+        QCOMPARE(alias.data().toString(), QStringLiteral("new name"));
+
+        QCOMPARE(model.headerData(ThingsStateTableModel::ColCloud, Qt::Horizontal).toString(),
+                 QStringLiteral("Reg. ID"));
+        QVERIFY(!model.headerData(0, Qt::Vertical).isValid());
+        QVERIFY(!model.headerData(0, Qt::Horizontal, Qt::ToolTipRole).isValid());
+        QVERIFY(!model.headerData(5, Qt::Horizontal).isValid());
+    }
+};
+
+QTEST_MAIN(TestThingsStateTableModel)
+#include "test_thingsstatetablemodel.moc"

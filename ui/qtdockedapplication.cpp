@@ -1,0 +1,3 @@
+#include "qtdockedapplication.h"
+
+QtDockedApplication::QtDockedApplication(int &argc, char **argv) : QApplication(argc, argv) {}

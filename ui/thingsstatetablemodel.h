@@ -1,0 +1,45 @@
+#pragma once
+
+#include "thingstate.h"
+
+#include <QAbstractTableModel>
+#include <QJsonValue>
+#include <QMap>
+
+// The dashboard: one row per thing, sorted by short id, with its type, serial, alias, current
+// state and registration mark. Editing the alias asks for a rename.
+class ThingsStateTableModel : public QAbstractTableModel
+{
+    Q_OBJECT
+
+public:
+    enum ColumnNames { ColType, ColSerial, ColAlias, ColState, ColCloud };
+    Q_ENUM(ColumnNames)
+
+    explicit ThingsStateTableModel(QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
+
+    // One line of text for a state value: numbers as printf %g, objects as key:value pairs in key
+    // order without braces, arrays in brackets; nothing quoted.
+    static QString stateText(const QJsonValue &value);
+
+signals:
+    void renameRequested(QString tid, QString alias);
+
+public slots:
+    void update(const ThingState &state);
+    void remove(const QString &tid);
+    // Replaces the whole content.
+    void reset(const ThingStateList &list);
+
+private:
+    int rowOf(const QString &tid) const;
+
+    QMap<QString, ThingState> m_things;
+};
