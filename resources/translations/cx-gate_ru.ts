@@ -82,4 +82,35 @@
         <translation>Установить язык &lt;lang&gt;.</translation>
     </message>
 </context>
+<context>
+    <name>ThingsStateTableModel</name>
+    <message>
+        <source>No</source>
+        <translation>Нет</translation>
+    </message>
+    <message>
+        <source>Yes</source>
+        <translation>Да</translation>
+    </message>
+    <message>
+        <source>Type</source>
+        <translation>Тип</translation>
+    </message>
+    <message>
+        <source>Serial</source>
+        <translation>Серийный номер</translation>
+    </message>
+    <message>
+        <source>Alias</source>
+        <translation>Имя</translation>
+    </message>
+    <message>
+        <source>State</source>
+        <translation>Состояние</translation>
+    </message>
+    <message>
+        <source>Reg. ID</source>
+        <translation>Рег. ID</translation>
+    </message>
+</context>
 </TS>
