@@ -2,6 +2,47 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="ru_RU">
 <context>
+    <name>AppUpdater</name>
+    <message>
+        <source>%1 Update</source>
+        <translation>Обновление %1</translation>
+    </message>
+    <message>
+        <source>AppImage is corrupted - zsync_curl is missing.
+Aboriting update</source>
+        <translation>Образ AppImage повреждён: нет zsync_curl.
+Обновление прервано</translation>
+    </message>
+    <message>
+        <source>AppImage is corrupted - updater script is missing.
+Aboriting update</source>
+        <translation>Образ AppImage повреждён: нет сценария обновления.
+Обновление прервано</translation>
+    </message>
+    <message>
+        <source>AppImage is corrupted - root directory variable is not set.
+Aboriting update</source>
+        <translation>Образ AppImage повреждён: не задан корневой каталог.
+Обновление прервано</translation>
+    </message>
+    <message>
+        <source>appupdateimage process failed to start</source>
+        <translation>Не удалось запустить процесс appupdateimage</translation>
+    </message>
+    <message>
+        <source>Update progress</source>
+        <translation>Ход обновления</translation>
+    </message>
+    <message>
+        <source>Application has been updated and will now be closed.</source>
+        <translation>Приложение обновлено и сейчас будет закрыто.</translation>
+    </message>
+    <message>
+        <source>Error: </source>
+        <translation>Ошибка: </translation>
+    </message>
+</context>
+<context>
     <name>CxgatewRunner</name>
     <message>
         <source>Cannot write to %1</source>
