@@ -345,21 +345,20 @@ void CxgatewRunner::generateDoc()
         return;
     }
     if (m_busy) {
-        emit finished(ProcReg, errorResult(409, QStringLiteral("Busy with another request")));
+        emit finished(ProcReg, errorResult(409, tr("Busy with another request")));
         return;
     }
     const QString doc = m_gateway->registrationDoc(m_things);
     if (doc.isEmpty()) {
-        emit finished(ProcReg, errorResult(400, QStringLiteral("No new devices to register")));
+        emit finished(ProcReg, errorResult(400, tr("No new devices to register")));
         return;
     }
     m_busy = true;
     const QString endpoint = Key::WebRegEndpoint.read(QSettings()).toString();
     if (!m_events->openStream(endpoint, {{QStringLiteral("doc"), doc}})) {
         m_busy = false;
-        emit finished(
-            ProcReg,
-            errorResult(400, QStringLiteral("Cannot establish a connection to the registrar service")));
+        emit finished(ProcReg,
+                      errorResult(400, tr("Cannot establish a connection to the registrar service")));
     }
 }
 
@@ -388,7 +387,7 @@ void CxgatewRunner::processResult(const QJsonObject &result)
         return;
     }
     if (!m_gateway->processRegistration(result, m_things, true)) {
-        emit finished(ProcReg, errorResult(498, QStringLiteral("Reply processing error")));
+        emit finished(ProcReg, errorResult(498, tr("Reply processing error")));
         return;
     }
     QJsonObject reported = result;
@@ -407,9 +406,8 @@ void CxgatewRunner::processResult(const QJsonObject &result)
 void CxgatewRunner::reg_closed()
 {
     if (m_busy)
-        emit finished(
-            ProcReg,
-            errorResult(500, QStringLiteral("Connection to the registrar service was closed unexpectedly.")));
+        emit finished(ProcReg,
+                      errorResult(500, tr("Connection to the registrar service was closed unexpectedly.")));
     m_busy = false;
 }
 
