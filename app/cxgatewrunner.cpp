@@ -443,6 +443,13 @@ void CxgatewRunner::connectToCloud(bool firstrun)
     emit finished(CConnect, true);
 }
 
+void CxgatewRunner::reconnectCloud()
+{
+    if (!m_gateway->regid().isEmpty() && !m_gateway->client()->reconnectNow())
+        m_gateway->connectToCloud(false);
+    emit finished(CConnect, true);
+}
+
 void CxgatewRunner::resetGateway()
 {
     m_gateway->disconnectFromCloud();

@@ -64,6 +64,9 @@ public slots:
     void listPlugins();
     void listThings();
     void connectToCloud(bool firstrun = false);
+    // Drops a connection that may be dead (after a suspend) and connects again at once, without
+    // waiting for the next automatic retry. Answered as CConnect.
+    void reconnectCloud();
     void renameThing(const QString &sid, const QString &alias);
     void cloudStatus();
     void resetGateway();

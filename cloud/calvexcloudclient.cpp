@@ -196,6 +196,15 @@ bool CalvexCloudClient::connectToBroker(const QString &clientId, int keepAlive, 
     return true;
 }
 
+bool CalvexCloudClient::reconnectNow()
+{
+    if (!m_client)
+        return false;
+    // A new round tears down the current session (announcing the disconnection if there was one).
+    m_client->connectToHost();
+    return true;
+}
+
 void CalvexCloudClient::stopClient()
 {
     if (m_client) {

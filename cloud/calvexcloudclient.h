@@ -34,6 +34,9 @@ public:
     // Disconnects and disposes of the MQTT connection; forgets subscriptions and queued messages.
     void stopClient();
     bool connected() const;
+    // Starts a new connection attempt at once, dropping the current connection or retry wait.
+    // False when no connection was ever started (or it was stopped).
+    bool reconnectNow();
     QString lastError() const { return m_lastError; }
 
     // Credential store. storeCredentials takes what the registrar sent (unencrypted PEM).

@@ -115,6 +115,7 @@ private slots:
 
     void brokerRoundTrip();
     void reconnectAfterBrokerCrash();
+    void reconnectNowSkipsTheRetryWait();
     void refusals();
     void tlsFailuresNameTheirReasonOnce_data();
     void tlsFailuresNameTheirReasonOnce();
@@ -578,6 +579,37 @@ void TestCalvexCloudClient::reconnectAfterBrokerCrash()
     QVERIFY(broker.publish(QStringLiteral("things/vgl5_1_W1_12/update"), "{\"cmd\":\"keepalive\"}"));
     QTRY_COMPARE(received.count(), 1);
     QCOMPARE(received.at(0).at(0).toString(), QStringLiteral("vgl5_1_W1_12"));
+}
+
+// After a suspend: a new attempt at once instead of the next automatic retry, and a live session
+// is replaced by a fresh one with the subscriptions renewed.
+void TestCalvexCloudClient::reconnectNowSkipsTheRetryWait()
+{
+    CalvexCloudClient client;
+    QVERIFY(!client.reconnectNow()); // never started: nothing to restart
+    MosquittoBroker broker;
+    QVERIFY2(broker.start(), qPrintable(broker.errorString()));
+    QVERIFY(storeTestIdentity(client, QStringLiteral("gateway_200_5521_9")));
+    QSignalSpy connectivity(&client, &CalvexCloudClient::connectivityChanged);
+    client.subscribe(QStringLiteral("vgl5_1_W1_12"));
+    QVERIFY(client.connectToBroker(QStringLiteral("gateway_200_5521_9"), 30, broker.host(), broker.port()));
+    QMqttConnection *mqtt = client.findChild<QMqttConnection *>();
+    QSignalSpy subscribed(mqtt, &QMqttConnection::subscribed);
+    QTRY_VERIFY_WITH_TIMEOUT(client.connected(), 10000);
+    QTRY_COMPARE(subscribed.count(), 1);
+
+    QVERIFY(client.reconnectNow());
+    QCOMPARE(connectivity.last().at(0).toBool(), false);
+    QTRY_VERIFY_WITH_TIMEOUT(client.connected(), 10000);
+    QTRY_COMPARE(subscribed.count(), 2);
+
+    broker.kill();
+    QTRY_VERIFY_WITH_TIMEOUT(!client.connected(), 5000);
+    QTRY_COMPARE(mqtt->socketState(), QAbstractSocket::UnconnectedState); // waiting for the retry
+    QVERIFY2(broker.restart(), qPrintable(broker.errorString()));
+    QVERIFY(client.reconnectNow());
+    QVERIFY(mqtt->socketState() != QAbstractSocket::UnconnectedState);
+    QTRY_VERIFY_WITH_TIMEOUT(client.connected(), 10000);
 }
 
 void TestCalvexCloudClient::refusals()

@@ -8,6 +8,7 @@
 #include "localca.h"
 #include "portal.h"
 #include "settingskeys.h"
+#include "updatefeed.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -19,7 +20,8 @@ DevCloud::DevCloud(const Options &options, QObject *parent)
     : QObject(parent), m_options(options), m_ca(new LocalCa(options.dataDir)),
       m_store(new FleetStore(QDir(options.dataDir).filePath(QStringLiteral("registry.json")))),
       m_broker(new BrokerProcess(this)), m_http(new HttpServer(this)),
-      m_registrar(new Registrar(m_store, m_ca, this)), m_portal(new Portal(m_registrar, this))
+      m_registrar(new Registrar(m_store, m_ca, this)), m_portal(new Portal(m_registrar, this)),
+      m_feed(new UpdateFeed(this))
 {
     connect(m_http, &HttpServer::requestReady, this, &DevCloud::route);
     connect(m_registrar, &Registrar::registered, this, &DevCloud::updateBroker);
@@ -76,6 +78,8 @@ bool DevCloud::start()
     registrar.brokerHost = QStringLiteral("localhost");
     registrar.brokerPort = m_broker->port();
     m_registrar->setOptions(registrar);
+    m_feed->setFile(m_options.feedFile);
+    m_feed->setReleases(m_options.feedVersions, QStringLiteral("http://127.0.0.1:%1").arg(m_http->port()));
     return true;
 }
 
@@ -92,6 +96,7 @@ QList<QPair<QString, QString>> DevCloud::settings() const
         {QLatin1String(Key::WebCloud), http},
         {QLatin1String(Key::CloudHost), QStringLiteral("localhost")},
         {QLatin1String(Key::CloudPort), QString::number(m_broker->port())},
+        {QLatin1String(Key::WebUpdateUrl), http + UpdateFeed::Path},
         {QStringLiteral("TSL_GATE_CA_BUNDLE"), QFileInfo(m_ca->caCertPath()).absoluteFilePath()},
         {QStringLiteral("CONSOLE_CERT"), QFileInfo(m_ca->consoleCertPath()).absoluteFilePath()},
         {QStringLiteral("CONSOLE_KEY"), QFileInfo(m_ca->consoleKeyPath()).absoluteFilePath()},
@@ -109,12 +114,13 @@ bool DevCloud::configureGateway(QString *fileName) const
     bool ok;
     {
         QSettings gateway;
-        const auto all = settings();
-        for (int i = 0; i < 4; ++i) {
-            if (all[i].first == QLatin1String(Key::CloudPort))
-                gateway.setValue(all[i].first, all[i].second.toInt());
+        for (const auto &setting : settings()) {
+            if (!setting.first.contains(QLatin1Char('/')))
+                continue; // environment, not a setting
+            if (setting.first == QLatin1String(Key::CloudPort))
+                gateway.setValue(setting.first, setting.second.toInt());
             else
-                gateway.setValue(all[i].first, all[i].second);
+                gateway.setValue(setting.first, setting.second);
         }
         gateway.sync();
         ok = gateway.status() == QSettings::NoError;
@@ -137,6 +143,8 @@ void DevCloud::route(HttpConnection *connection)
             connection->respondError(405);
     } else if (path == QLatin1String("/things") || path == QLatin1String("/things/")) {
         m_portal->handle(connection);
+    } else if (path == UpdateFeed::Path) {
+        m_feed->handle(connection);
     } else if (path == QLatin1String("/") && connection->method() == QLatin1String("GET")) {
         m_portal->handle(connection);
     } else {

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPair>
 #include <QString>
+#include <QStringList>
 
 class BrokerProcess;
 class FleetStore;
@@ -12,6 +13,7 @@ class HttpConnection;
 class HttpServer;
 class LocalCa;
 class Portal;
+class UpdateFeed;
 
 // The local cloud: CA, registry, broker, registrar and portal, all kept in one data directory.
 class DevCloud : public QObject
@@ -24,6 +26,9 @@ public:
         quint16 mqttPort = 0;
         quint16 httpPort = 0;
         Registrar::Options registrar;
+        // The update feed: a file served as it is, else these versions (an empty feed without either).
+        QString feedFile;
+        QStringList feedVersions;
     };
 
     explicit DevCloud(const Options &options, QObject *parent = nullptr);
@@ -33,10 +38,10 @@ public:
     void stop();
     QString errorString() const { return m_error; }
 
-    // What a gateway needs, as name/value pairs: its four settings keys first, then the
+    // What a gateway needs, as name/value pairs: its settings keys first (Web/ and Cloud/), then the
     // environment for its CA bundle and the console's certificate files.
     QList<QPair<QString, QString>> settings() const;
-    // Writes the four settings into the current user's gateway settings file; false on failure.
+    // Writes the settings keys into the current user's gateway settings file; false on failure.
     bool configureGateway(QString *fileName) const;
 
 signals:
@@ -55,4 +60,5 @@ private:
     HttpServer *m_http;
     Registrar *m_registrar;
     Portal *m_portal;
+    UpdateFeed *m_feed;
 };

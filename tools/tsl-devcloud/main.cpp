@@ -6,6 +6,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 
@@ -105,10 +106,18 @@ int main(int argc, char *argv[])
         QStringLiteral("fault"));
     const QCommandLineOption configureOption(
         QStringLiteral("configure-gateway"),
-        QStringLiteral("Write Web/RegEndpoint, Web/Cloud, Cloud/Host and Cloud/Port into this user's gateway "
-                       "settings."));
-    parser.addOptions(
-        {dataOption, mqttOption, httpOption, timeoutOption, autoOption, faultOption, configureOption});
+        QStringLiteral("Write Web/RegEndpoint, Web/Cloud, Cloud/Host, Cloud/Port and Web/UpdateURL into this "
+                       "user's gateway settings."));
+    const QCommandLineOption feedOption(
+        QStringLiteral("update-feed"),
+        QStringLiteral("Serve this JSON file as the update feed (read again at every request)."),
+        QStringLiteral("file"));
+    const QCommandLineOption releaseOption(
+        QStringLiteral("release"),
+        QStringLiteral("Offer this version in the update feed (repeatable; ignored with --update-feed)."),
+        QStringLiteral("version"));
+    parser.addOptions({dataOption, mqttOption, httpOption, timeoutOption, autoOption, faultOption,
+                       configureOption, feedOption, releaseOption});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         usageError(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
@@ -139,6 +148,10 @@ int main(int argc, char *argv[])
         else
             usageError(QStringLiteral("unknown fault %1 (close-after-code, error, bad-cred)").arg(fault));
     }
+
+    if (parser.isSet(feedOption))
+        options.feedFile = QFileInfo(parser.value(feedOption)).absoluteFilePath();
+    options.feedVersions = parser.values(releaseOption);
 
     if (!watchSignals(&app))
         usageError(QStringLiteral("cannot install the signal handlers"));

@@ -106,7 +106,8 @@ QString DevCloudProcess::diagnostics() const
 void DevCloudProcess::pointGatewayHere() const
 {
     QSettings settings;
-    for (const char *key : {Key::WebRegEndpoint, Key::WebCloud, Key::CloudHost, Key::CloudPort})
+    for (const char *key :
+         {Key::WebRegEndpoint, Key::WebCloud, Key::CloudHost, Key::CloudPort, Key::WebUpdateUrl})
         settings.setValue(QLatin1String(key), value(QLatin1String(key)));
     qputenv("TSL_GATE_CA_BUNDLE", caPath().toUtf8());
 }

@@ -612,6 +612,8 @@ void TestDevCloud::restartKeepsCaAndRegistryAndTheBrokerDiesWithUs()
                  m_cloud.value(QStringLiteral("Web/Cloud")));
         QCOMPARE(gateway.value(QStringLiteral("Cloud/Host")).toString(), QStringLiteral("localhost"));
         QCOMPARE(gateway.value(QStringLiteral("Cloud/Port")).toInt(), int(m_cloud.mqttPort()));
+        QCOMPARE(gateway.value(QStringLiteral("Web/UpdateURL")).toString(),
+                 m_cloud.value(QStringLiteral("Web/Cloud")) + "/software/tsl-gate/updates/lin/appcast.json");
     }
 
     // The registry survived: the gateway is known, with all its devices.

@@ -1,0 +1,3 @@
+#include "pmupdater.h"
+
+PMUpdater::~PMUpdater() = default;
