@@ -125,8 +125,11 @@ bool QSettingsStreamCheck::variant(int depth)
     case QMetaType::QLineF:
         return skip(32);
     case QMetaType::QBitArray: {
+        // The unused bits of the last byte must be clear, or QDataStream calls the data corrupt.
         quint32 bits = 0;
-        return readU32(&bits) && skip((qint64(bits) + 7) / 8);
+        if (!readU32(&bits) || !skip((qint64(bits) + 7) / 8))
+            return false;
+        return (bits % 8) == 0 || (quint8(m_data.at(int(m_pos - 1))) >> (bits % 8)) == 0;
     }
     case QMetaType::QDateTime: {
         // date, time, time spec; an offset follows for Qt::OffsetFromUTC. Time zones are refused:
