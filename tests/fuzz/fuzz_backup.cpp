@@ -20,8 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static const QString path = FuzzSupport::scratchPath(QStringLiteral("input.bak"));
     {
         QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(reinterpret_cast<const char *>(data),
-                                                                                 qint64(size)) != qint64(size))
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            file.write(reinterpret_cast<const char *>(data), qint64(size)) != qint64(size))
             FuzzSupport::fail("cannot write the input file");
     }
     QList<ConfigBackup::Section> sections;
@@ -34,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             FuzzSupport::require(CXSettings::readSection(section.data, &pairs), "accepted bad settings");
             break;
         case ConfigBackup::CertificateTag:
-            FuzzSupport::require(!QSslCertificate(section.data, QSsl::Der).isNull(), "accepted a bad certificate");
+            FuzzSupport::require(!QSslCertificate(section.data, QSsl::Der).isNull(),
+                                 "accepted a bad certificate");
             break;
         case ConfigBackup::KeyTag:
             FuzzSupport::require(!QSslKey(section.data, QSsl::Rsa, QSsl::Der, QSsl::PrivateKey).isNull(),

@@ -24,9 +24,8 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     g_gateway = new GatewayThing;
     g_sensor = new THX9Device;
     g_watchdog = new VGL5Device;
-    g_watchdog->applyTypeSettings({{QStringLiteral("ping"), true},
-                                   {QStringLiteral("rst"), true},
-                                   {QStringLiteral("pwr"), true}});
+    g_watchdog->applyTypeSettings(
+        {{QStringLiteral("ping"), true}, {QStringLiteral("rst"), true}, {QStringLiteral("pwr"), true}});
     HidPlayback::load(nullptr, 0);
     g_sensor->open(QStringLiteral("S1"), uint(THX9Device::VendorId) << 16 | THX9Device::ProductId);
     g_sensor->setRegid(QStringLiteral("7"));

@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     g_gateway->setRegid(QStringLiteral("1"));
     QSettings().setValue(Key::CloudSerial, QStringLiteral("5521"));
-    FakeThing sensor(QStringLiteral("thx9"), QStringLiteral("S1")), watchdog(QStringLiteral("watchdog"), QString());
+    FakeThing sensor(QStringLiteral("thx9"), QStringLiteral("S1")),
+        watchdog(QStringLiteral("watchdog"), QString());
     const bool applied = g_gateway->processRegistration(doc.object(), {&sensor, &watchdog}, true);
     if (!applied) {
         FuzzSupport::require(g_gateway->regid() == QLatin1String("1"), "a refused result changed the regid");

@@ -31,8 +31,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (CXSettings::readSection(section, &pairs)) {
         FuzzSupport::require(QSettingsStreamCheck::isWellFormed(section), "accepted without the check");
         bool ok = false;
-        const int order = CXSettings::compareVersions(pairs.value(QLatin1String(Key::SystemVersion)).toString(),
-                                                      QLatin1String(Deployment::Version), &ok);
+        const int order =
+            CXSettings::compareVersions(pairs.value(QLatin1String(Key::SystemVersion)).toString(),
+                                        QLatin1String(Deployment::Version), &ok);
         FuzzSupport::require(!ok || order <= 0, "a newer version was accepted");
     }
     return 0;

@@ -325,6 +325,8 @@ void TestDevCloud::malformedHttpIsRefusedAndSurvived()
                 .startsWith("HTTP/1.1 413 "));
     QVERIFY(
         rawHttp("POST /things HTTP/1.1\r\nContent-Length: 99999999999\r\n\r\n").startsWith("HTTP/1.1 413 "));
+    QVERIFY(rawHttp("POST /things HTTP/1.1\r\nContent-Length: 9223372036854775807\r\n\r\n")
+                .startsWith("HTTP/1.1 413 "));
     QVERIFY(rawHttp("POST /things HTTP/1.1\r\nContent-Length: 70000\r\n\r\n" + QByteArray(70000, 'c'))
                 .startsWith("HTTP/1.1 413 "));
     QVERIFY(rawHttp("POST /iot/register HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 405 "));
