@@ -483,8 +483,13 @@ void CxgatewRunner::importSettings(const QString &file)
             QBuffer buffer;
             buffer.setData(section.data);
             buffer.open(QIODevice::ReadOnly);
-            if (!CXSettings().restore(&buffer, section.data.size()))
-                error = tr("Cannot restore settings from %1 - invalid data").arg(QFileInfo(file).fileName());
+            bool writeFailed = false;
+            if (!CXSettings().restore(&buffer, section.data.size(), &writeFailed))
+                error = writeFailed
+                            ? tr("Cannot restore settings from %1 - the settings file cannot be written")
+                                  .arg(QFileInfo(file).fileName())
+                            : tr("Cannot restore settings from %1 - invalid data")
+                                  .arg(QFileInfo(file).fileName());
             break;
         }
         case ConfigBackup::CertificateTag:

@@ -97,8 +97,10 @@ int CXSettings::compareVersions(const QString &a, const QString &b, bool *ok)
     return QVersionNumber::compare(QVersionNumber(sa), QVersionNumber(sb));
 }
 
-bool CXSettings::restore(QIODevice *in, qint64 length)
+bool CXSettings::restore(QIODevice *in, qint64 length, bool *writeFailed)
 {
+    if (writeFailed)
+        *writeFailed = false;
     if (!in || !in->isReadable() || length < 0)
         return false;
     // Read what is really there, chunk by chunk: the declared length comes from the backup file and
@@ -121,7 +123,11 @@ bool CXSettings::restore(QIODevice *in, qint64 length)
             m_settings.setValue(it.key(), it.value());
     }
     m_settings.sync();
-    return m_settings.status() == QSettings::NoError;
+    if (m_settings.status() == QSettings::NoError)
+        return true;
+    if (writeFailed)
+        *writeFailed = true;
+    return false;
 }
 
 bool CXSettings::readSection(const QByteArray &section, QHash<QString, QVariant> *pairs)
@@ -139,9 +145,10 @@ bool CXSettings::readSection(const QByteArray &section, QHash<QString, QVariant>
         pairs->insert(name, value);
     }
     const auto version = pairs->constFind(Key::SystemVersion);
-    if (version == pairs->constEnd())
+    if (version == pairs->constEnd() || version.value().toString().trimmed().isEmpty())
         return false;
+    // Only a newer version is refused; a version that is no number cannot be said to be newer.
     bool ok = false;
     const int order = compareVersions(version.value().toString(), QLatin1String(Deployment::Version), &ok);
-    return ok && order <= 0;
+    return !ok || order <= 0;
 }

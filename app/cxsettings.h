@@ -40,8 +40,9 @@ public:
     bool writeTo(QIODevice *out) const;
     // Reads at most `length` bytes of QString/QVariant pairs from the device's current position and
     // stores them. A malformed section, one without System/Version or one written by a newer
-    // version is refused with false, and then nothing is written.
-    bool restore(QIODevice *in, qint64 length);
+    // version is refused with false, and then nothing is written. A section that is sound but cannot
+    // be stored because the settings file cannot be written also gives false, and sets *writeFailed.
+    bool restore(QIODevice *in, qint64 length, bool *writeFailed = nullptr);
     // Parses a whole settings section into pairs and checks it as restore() does, writing nothing.
     static bool readSection(const QByteArray &section, QHash<QString, QVariant> *pairs);
 

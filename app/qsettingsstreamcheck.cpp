@@ -89,17 +89,27 @@ bool QSettingsStreamCheck::variant(int depth)
     quint32 count = 0;
     switch (type) {
     case QMetaType::UnknownType:
+    case QMetaType::Nullptr:
         return true;
     case QMetaType::Bool:
+    case QMetaType::Char:
+    case QMetaType::SChar:
+    case QMetaType::UChar:
         return skip(1);
     case QMetaType::QChar:
+    case QMetaType::Short:
+    case QMetaType::UShort:
         return skip(2);
     case QMetaType::Int:
     case QMetaType::UInt:
     case QMetaType::QTime:
         return skip(4);
+    // long is always written as a 64-bit number, and float at the stream's double precision.
+    case QMetaType::Long:
+    case QMetaType::ULong:
     case QMetaType::LongLong:
     case QMetaType::ULongLong:
+    case QMetaType::Float:
     case QMetaType::Double:
     case QMetaType::QDate:
     case QMetaType::QPoint:
@@ -108,11 +118,22 @@ bool QSettingsStreamCheck::variant(int depth)
     case QMetaType::QRect:
     case QMetaType::QPointF:
     case QMetaType::QSizeF:
+    case QMetaType::QLine:
+    case QMetaType::QUuid:
         return skip(16);
     case QMetaType::QRectF:
+    case QMetaType::QLineF:
         return skip(32);
+    case QMetaType::QBitArray: {
+        // The unused bits of the last byte must be clear, or QDataStream calls the data corrupt.
+        quint32 bits = 0;
+        if (!readU32(&bits) || !skip((qint64(bits) + 7) / 8))
+            return false;
+        return (bits % 8) == 0 || (quint8(m_data.at(int(m_pos - 1))) >> (bits % 8)) == 0;
+    }
     case QMetaType::QDateTime: {
-        // date, time, time spec; an offset follows for Qt::OffsetFromUTC. Time zones are refused.
+        // date, time, time spec; an offset follows for Qt::OffsetFromUTC. Time zones are refused:
+        // their id names a file that QTimeZone would go and open.
         quint8 spec = 0;
         if (!skip(12) || !readU8(&spec))
             return false;
@@ -121,6 +142,7 @@ bool QSettingsStreamCheck::variant(int depth)
         return spec <= 1;
     }
     case QMetaType::QString:
+    case QMetaType::QLocale:
         return string();
     case QMetaType::QByteArray:
     case QMetaType::QUrl:

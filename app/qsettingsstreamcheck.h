@@ -4,8 +4,10 @@
 
 // Checks a backup's settings section (QDataStream pairs of QString key and QVariant value) before
 // QDataStream is let loose on it. The walk allocates nothing: every declared count and length must
-// fit in the bytes that are actually there, nesting is bounded, and only the value types a settings
-// file can hold are accepted. A section that passes can be read with QDataStream without huge
+// fit in the bytes that are actually there, nesting is bounded, and every value type whose reading
+// is plain data is accepted (numbers of every width, text, bytes, dates, geometry, lists and maps).
+// Refused are the types whose reading does more than copy data (time zones, images, regular
+// expressions, user types). A section that passes can be read with QDataStream without huge
 // allocations or deep recursion.
 class QSettingsStreamCheck
 {

@@ -292,7 +292,7 @@ void TestCXSettings::restoreVersions_data()
     QTest::newRow("0.2.1") << QVariant("0.2.1") << false;
     QTest::newRow("1.0") << QVariant("1.0") << false;
     QTest::newRow("0.10") << QVariant("0.10") << false;
-    QTest::newRow("not a version") << QVariant("latest") << false;
+    QTest::newRow("not a version") << QVariant("latest") << true;
     QTest::newRow("empty") << QVariant("") << false;
 }
 

@@ -112,7 +112,10 @@ QString FleetStore::newRegid()
 
 bool FleetStore::isValidShortId(const QString &shortId)
 {
+    // Type and version hold no "_"; the serial is whatever the device reports, "_" included. Only
+    // what would widen or break a topic or an ACL line is refused: "/", "+", "#", white space and
+    // control characters.
     static const QRegularExpression re(QRegularExpression::anchoredPattern(
-        QStringLiteral("[A-Za-z0-9.:?@-]+_[A-Za-z0-9.:?@-]+_[A-Za-z0-9.:?@-]+")));
+        QStringLiteral("[^_/+#\\s\\p{Cc}]+_[^_/+#\\s\\p{Cc}]+_[^/+#\\s\\p{Cc}]+")));
     return shortId.size() <= MaxShortIdLength && re.match(shortId).hasMatch();
 }

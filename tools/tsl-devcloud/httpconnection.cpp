@@ -95,7 +95,8 @@ void HttpConnection::readData()
             return;
         m_headLength = end + sep;
     }
-    if (m_headLength + m_bodyLength > MaxRequestSize) {
+    // Compared without adding: a Content-Length near the top of qint64 would overflow the sum.
+    if (m_bodyLength > MaxRequestSize - m_headLength) {
         fail(413, QStringLiteral("The request is too large"));
         return;
     }

@@ -8,16 +8,21 @@
 #include "settingskeys.h"
 #include "testpki.h"
 
+#include <QBitArray>
 #include <QDataStream>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLineF>
+#include <QLocale>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimeZone>
+#include <QUuid>
 #include <QtEndian>
 
 #include <memory>
@@ -36,6 +41,8 @@ const QString WrongVersion = QStringLiteral("Cannot restore config - wrong versi
 const QString SettingsRefused = QStringLiteral("Cannot restore settings from %1 - invalid data");
 const QString CredentialsRefused = QStringLiteral("Cannot restore credentials from %1 - invalid data");
 const QString WriteFailed = QStringLiteral("Cannot write to %1");
+const QString SettingsNotWritten =
+    QStringLiteral("Cannot restore settings from %1 - the settings file cannot be written");
 
 constexpr quint32 UnknownTag = 0x104204;
 
@@ -412,6 +419,7 @@ private slots:
         QTest::newRow("table remainder ignored") << makeBackup(sections(backupPairs()), {}, 5);
         QTest::newRow("version 0.1.9") << makeBackup(sections(backupPairs("0.1.9")));
         QTest::newRow("version 0.2") << makeBackup(sections(backupPairs("0.2")));
+        QTest::newRow("version not a number") << makeBackup(sections(backupPairs("latest")));
     }
     void acceptedLayoutsAndVersions()
     {
@@ -480,7 +488,6 @@ private slots:
              SettingsRefused},
             {"settings version 0.2.1", makeBackup(sections(backupPairs("0.2.1"))), SettingsRefused},
             {"settings version 1.0", makeBackup(sections(backupPairs("1.0"))), SettingsRefused},
-            {"settings version not a number", makeBackup(sections(backupPairs("latest"))), SettingsRefused},
             {"settings without version",
              makeBackup(
                  {{ConfigBackup::SettingsTag, settingsStream({{"Cloud/Serial", QStringLiteral("5521")}})},
@@ -576,6 +583,58 @@ private slots:
             QVERIFY2(message.isEmpty() || known.contains(message), qPrintable(message));
             QVERIFY(message.isEmpty() || sections.isEmpty());
         }
+    }
+
+    // Whatever plain type a settings value may have, a plug-in's float setting included, comes back
+    // as it was; only value types whose reading is more than copying data are refused.
+    void everyPlainValueTypeRestores()
+    {
+        const QVariantMap nested{{"list", QVariantList{1, QStringLiteral("two"), 3.5}},
+                                 {"bits", QBitArray(9, true)}};
+        const Pairs plain = {
+            {"Plugins/probe/float", 21.75},
+            {"Plugins/probe/single", QVariant::fromValue(2.5f)},
+            {"Plugins/probe/short", QVariant::fromValue(short(-7))},
+            {"Plugins/probe/ushort", QVariant::fromValue(ushort(7))},
+            {"Plugins/probe/long", QVariant::fromValue(-5L)},
+            {"Plugins/probe/ulong", QVariant::fromValue(5UL)},
+            {"Plugins/probe/char", QVariant::fromValue(char('c'))},
+            {"Plugins/probe/schar", QVariant::fromValue((signed char)(-3))},
+            {"Plugins/probe/uchar", QVariant::fromValue(uchar(250))},
+            {"Plugins/probe/longlong", -(Q_INT64_C(1) << 40)},
+            {"Plugins/probe/uuid",
+             QUuid(0x67c8770b, 0x44f1, 0x410a, 0xab, 0x9a, 0xf9, 0xb5, 0x44, 0x6f, 0x13, 0xee)},
+            {"Plugins/probe/line", QLineF(0.5, 1, 2, 3)},
+            {"Plugins/probe/locale", QLocale(QLocale::Russian)},
+            {"Plugins/probe/stamp", QDateTime(QDate(2026, 3, 1), QTime(12, 0), Qt::OffsetFromUTC, 3600)},
+            {"Plugins/probe/nested", nested}};
+        const Pairs refused = {
+            {"Plugins/probe/zone",
+             QDateTime(QDate(2026, 3, 1), QTime(12, 0), QTimeZone(QByteArrayLiteral("Europe/Berlin")))}};
+        RunnerHarness h;
+        QVERIFY(writeAll(path("plain.bak"),
+                         makeBackup({{ConfigBackup::SettingsTag, settingsStream(backupPairs() + plain)}})));
+        QCOMPARE(importFrom(h, path("plain.bak")), QString());
+        QSettings settings;
+        for (const auto &pair : plain)
+            QVERIFY2(settings.value(pair.first) == pair.second, qPrintable(pair.first));
+
+        QVERIFY(writeAll(path("zone.bak"),
+                         makeBackup({{ConfigBackup::SettingsTag, settingsStream(backupPairs() + refused)}})));
+        QCOMPARE(importFrom(h, path("zone.bak")), SettingsRefused.arg("zone.bak"));
+    }
+
+    // A sound backup that cannot be stored says so, rather than blaming the file.
+    void restoreIntoAnUnwritableSettingsFileSaysSo()
+    {
+        const QString settingsFile = QSettings().fileName();
+        QFile::remove(settingsFile);
+        QVERIFY(QDir().mkpath(settingsFile)); // a folder where the file should be: even root cannot write it
+        RunnerHarness h;
+        QVERIFY(writeAll(path("sound.bak"), makeBackup(sections(backupPairs()))));
+        const QString message = importFrom(h, path("sound.bak"));
+        QVERIFY(QDir(settingsFile).removeRecursively());
+        QCOMPARE(message, SettingsNotWritten.arg("sound.bak"));
     }
 
     void exportToAMissingDirectoryFails()

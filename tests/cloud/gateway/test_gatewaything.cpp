@@ -11,6 +11,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QProcess>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
@@ -217,6 +218,17 @@ private slots:
         const QByteArray raw = QByteArray::fromBase64(doc.toLatin1(), QByteArray::Base64UrlEncoding);
         QCOMPARE(quint8(raw.at(0)), quint8(0x78));
         QCOMPARE(QJsonDocument::fromJson(qUncompress(QByteArray("\0\0\x10\0", 4) + raw)).object(), expected);
+
+        // The registrar is not written with Qt: decode the document with other tools too.
+        QProcess python;
+        python.start("python3", {"-c", "import base64, sys, zlib; "
+                                       "sys.stdout.buffer.write(zlib.decompress(base64.urlsafe_b64decode("
+                                       "sys.stdin.read())))"});
+        python.write(doc.toLatin1());
+        python.closeWriteChannel();
+        QVERIFY(python.waitForFinished(30000));
+        QCOMPARE(python.exitCode(), 0);
+        QCOMPARE(QJsonDocument::fromJson(python.readAllStandardOutput()).object(), expected);
     }
 
     void registeredGatewayWithNothingNew()

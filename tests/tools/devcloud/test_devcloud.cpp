@@ -123,6 +123,7 @@ private slots:
 
     void undecodableDocumentsGetError400_data();
     void undecodableDocumentsGetError400();
+    void anyReportedSerialIsAccepted();
     void malformedHttpIsRefusedAndSurvived();
     void newGatewayIsRegisteredAfterThePortalConfirms();
     void knownGatewayGetsItsFleetOnly();
@@ -266,8 +267,8 @@ void TestDevCloud::undecodableDocumentsGetError400_data()
                {{QStringLiteral("gw"), QStringLiteral("gateway_200_?")}, {QStringLiteral("sib"), 5}})
         << 400;
     // A device id is part of topics and ACL lines: nothing that could widen or break them.
-    for (const char *bad :
-         {"thx9_1_A/B", "thx9_1_#", "thx9_1_A\nuser console", "thx9_1", "thx9_1_A_B", "_1_A"}) {
+    for (const char *bad : {"thx9_1_A/B", "thx9_1_#", "thx9_1_A+", "thx9_1_A B", "thx9_1_A\tB",
+                            "thx9_1_A\x7f", "thx9_1_A\nuser console", "thx9_1", "thx9__A", "_1_A"}) {
         QTest::newRow(qPrintable(QStringLiteral("device id %1")
                                      .arg(QString::fromLatin1(bad).replace('\n', QStringLiteral("\\n")))))
             << RegistrationCodec::encode(
@@ -301,6 +302,18 @@ void TestDevCloud::undecodableDocumentsGetError400()
     QVERIFY(!stream.event(0).data.value(QLatin1String("error")).toString().isEmpty());
 }
 
+// Any serial a real device may report registers: "_", dots, non-ASCII letters.
+void TestDevCloud::anyReportedSerialIsAccepted()
+{
+    const QJsonObject doc{{QStringLiteral("gw"), QStringLiteral("gateway_200_?")},
+                          {QStringLiteral("sib"), sib({{QStringLiteral("thx9_1_A_B"), QStringLiteral("x")},
+                                                       {QStringLiteral("thx9_1_Ä1.b-ß"), QStringLiteral("y")},
+                                                       {QStringLiteral("vgl5_2_?"), QString()}})}};
+    EventStream stream(&m_nam, registerUrl(m_cloud, RegistrationCodec::encode(doc)));
+    QVERIFY(stream.waitForEvents(1));
+    QCOMPARE(stream.event(0).name, QStringLiteral("code"));
+}
+
 void TestDevCloud::malformedHttpIsRefusedAndSurvived()
 {
     QVERIFY(rawHttp("GARBAGE\r\n\r\n").startsWith("HTTP/1.1 400 "));
@@ -312,6 +325,8 @@ void TestDevCloud::malformedHttpIsRefusedAndSurvived()
                 .startsWith("HTTP/1.1 413 "));
     QVERIFY(
         rawHttp("POST /things HTTP/1.1\r\nContent-Length: 99999999999\r\n\r\n").startsWith("HTTP/1.1 413 "));
+    QVERIFY(rawHttp("POST /things HTTP/1.1\r\nContent-Length: 9223372036854775807\r\n\r\n")
+                .startsWith("HTTP/1.1 413 "));
     QVERIFY(rawHttp("POST /things HTTP/1.1\r\nContent-Length: 70000\r\n\r\n" + QByteArray(70000, 'c'))
                 .startsWith("HTTP/1.1 413 "));
     QVERIFY(rawHttp("POST /iot/register HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 405 "));
