@@ -6,6 +6,8 @@
 #include "qautostarter.h"
 #include "qledlabel.h"
 #include "qmaterialicon.h"
+#include "registrationwizard.h"
+#include "regthingseditor.h"
 #include "runnerhost.h"
 #include "settingspage.h"
 #include "thingsstatetablemodel.h"
@@ -66,9 +68,30 @@ MainWindow::MainWindow(QWidget *parent, const QString &programDir)
       m_autostarter(
           new QAutoStarter(QStringLiteral("Tessel-TSL-Gate"), QStringLiteral(":/images/cx-gate.png"), this)),
       m_stateModel(new ThingsStateTableModel(this)), m_settings(new CXSettings(this)),
-      m_host(new RunnerHost(programDir, this)), m_timings(s_defaultTimings)
+      m_host(new RunnerHost(programDir, this)), m_timings(s_defaultTimings), m_devicePage(nullptr, this)
 {
     ui->setupUi(this);
+    m_devicePage = DeviceConfigPage(ui->deviceConfigsGroup, this);
+    m_wizard =
+        new RegistrationWizard({ui->regWizardHeader, ui->regWizard, ui->cloudGetCodeButton,
+                                ui->cloudCodeDisplay, ui->cloudCountdownDisplay, ui->cloudRegResultList},
+                               this);
+    // The wizard's requests reach the runner in the order they are made: renames before generateDoc.
+    connect(m_wizard, &RegistrationWizard::generateDocRequested, m_host, &RunnerHost::generateDoc);
+    connect(m_wizard, &RegistrationWizard::registrationStateRequested, m_host,
+            &RunnerHost::registrationState);
+    connect(m_wizard, &RegistrationWizard::renameRequested, m_host, &RunnerHost::renameThing);
+    connect(m_wizard, &RegistrationWizard::statusMessage, ui->statusBar, &QStatusBar::showMessage);
+    connect(m_wizard, &RegistrationWizard::registered, this, [this] {
+        ui->mainArea->setCurrentIndex(P_STATE);
+        if (!m_initInProgress)
+            m_host->cloudStatus();
+    });
+    connect(ui->regThingsEditor, &RegThingsEditor::modified, m_host, [this] {
+        m_host->resetDevPool();
+        m_host->updatePool();
+        refreshRegistrationState();
+    });
     m_updateTimeout.setSingleShot(true);
     m_updateTimeout.setInterval(m_timings.updateTimeoutMs);
     m_rescanDelay.setSingleShot(true);
@@ -248,7 +271,7 @@ void MainWindow::runner_finished(int op, const QVariant &result)
         }
         break;
     case CxgatewRunner::Lsmod:
-        // The device configuration page is generated from this list.
+        m_devicePage.build(*m_settings, result.toJsonObject());
         if (m_initInProgress) {
             emit loadProgress(4, 2, tr("Scanning for devices"));
             m_host->rescan();
@@ -302,17 +325,18 @@ void MainWindow::runner_finished(int op, const QVariant &result)
         reloadSettingsPage();
         break;
     case CxgatewRunner::RegStatus:
-        if (ui->regWizard->currentIndex() != R_SERIAL)
-            break;
-        if (result.toInt() == CxgatewRunner::Complete) {
-            ui->regWizardHeader->setText(tr("Your registration process is complete"));
-            ui->cloudGetCodeButton->setEnabled(false);
-        } else {
-            ui->regWizardHeader->setText(tr("Step 1. Fill in the thing names"));
-            ui->cloudGetCodeButton->setEnabled(true);
-        }
+        m_wizard->showRegistrationState(result.toInt());
         break;
-    default: // the registration exchange, renames and releases
+    case CxgatewRunner::AliasFill:
+        m_wizard->askNames(result.toStringList());
+        break;
+    case CxgatewRunner::RegCode:
+        m_wizard->showCode(result.toJsonObject());
+        break;
+    case CxgatewRunner::ProcReg:
+        m_wizard->showResult(result.toJsonObject());
+        break;
+    default: // renames and releases
         break;
     }
 }
@@ -428,6 +452,7 @@ void MainWindow::sidePane_clicked()
         ui->mainArea->setCurrentIndex(P_SETTINGS);
         break;
     case 5:
+        ui->regThingsEditor->sync();
         ui->mainArea->setCurrentIndex(P_REGISTRY);
         break;
     default:
@@ -516,46 +541,50 @@ void MainWindow::on_settingsResetGWButton_clicked()
         return;
     ui->cloudRegResultList->clear();
     m_host->resetGateway();
+    refreshRegistrationState();
     ui->clousSerialNumberStatus->setText(tr("Not registered"), roleColor(QMaterialIcon::Warning));
 }
 
 // ---- device configuration and registration pages -----------------------------------------------
 
-void MainWindow::on_deviceConfigsReadButton_clicked() {}
+void MainWindow::on_deviceConfigsReadButton_clicked()
+{
+    m_devicePage.reload(*m_settings);
+}
 
-void MainWindow::on_deviceConfigsWriteButton_clicked() {}
+void MainWindow::on_deviceConfigsWriteButton_clicked()
+{
+    m_devicePage.store(*m_settings);
+    m_host->applyDeviceSettings();
+}
 
 void MainWindow::setRegStep(RegSteps step)
 {
-    switch (step) {
-    case R_SERIAL:
-        ui->cloudRegResultList->clear();
-        ui->regWizardHeader->setText(tr("Querying..."));
-        ui->cloudGetCodeButton->setEnabled(false);
-        m_host->registrationState();
-        break;
-    case R_CONN:
-        ui->regWizardHeader->setText(tr("Step 2. Connecting to the cloud"));
-        break;
-    case R_CODE:
-        ui->regWizardHeader->setText(tr("Step 3. Enter the code in the cloud"));
-        break;
-    case R_FIN:
-        ui->regWizardHeader->setText(tr("Step 4. Finish"));
-        break;
-    }
-    ui->regWizard->setCurrentIndex(step);
+    m_wizard->setStep(RegistrationWizard::Step(step));
+}
+
+void MainWindow::refreshRegistrationState()
+{
+    // A forgotten device or a void gateway needs registering again: a wizard waiting on its first step
+    // asks anew instead of still saying that the registration is complete.
+    if (m_wizard->step() == RegistrationWizard::Serial)
+        setRegStep(R_SERIAL);
 }
 
 void MainWindow::on_cloudGetCodeButton_clicked()
 {
-    setRegStep(R_CONN);
-    m_host->generateDoc();
+    m_wizard->start();
 }
 
-void MainWindow::on_cloudCodeCopyButton_clicked() {}
+void MainWindow::on_cloudCodeCopyButton_clicked()
+{
+    m_wizard->copyCode();
+}
 
-void MainWindow::on_cloudOpenTSLButton_clicked() {}
+void MainWindow::on_cloudOpenTSLButton_clicked()
+{
+    m_wizard->openPortal();
+}
 
 void MainWindow::on_cloudRestartRegButton_clicked()
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "deviceconfigpage.h"
 #include "thingstate.h"
 
 #include <QMainWindow>
@@ -15,6 +16,7 @@ class CXSettings;
 class PMUpdater;
 class QAutoStarter;
 class QLedLabel;
+class RegistrationWizard;
 class RunnerHost;
 class ThingsStateTableModel;
 
@@ -108,6 +110,7 @@ private:
     void armAutoRescan();
     void updateStatusPage(const QJsonObject &status);
     void setRegStep(RegSteps step);
+    void refreshRegistrationState();
     void updateTimedOut();
     void showAbout();
     void reloadSettingsPage();
@@ -129,5 +132,7 @@ private:
     int m_autoRescanTimer = -1;
     const Timings m_timings;
     QString m_indicatorTip;
+    RegistrationWizard *m_wizard = nullptr;
+    DeviceConfigPage m_devicePage;
     QString m_cloudError;
 };

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QList>
 #include <QMessageBox>
@@ -27,7 +28,8 @@ public:
         QString title;
         QString text;
     };
-    using Answer = std::function<void(QWidget *)>;
+    // Handles the dialog and returns true, or returns false when the dialog is not the one expected.
+    using Answer = std::function<bool(QWidget *)>;
 
     ModalAnswers()
     {
@@ -42,8 +44,11 @@ public:
     static Answer press(QMessageBox::StandardButton button)
     {
         return [button](QWidget *w) {
-            if (auto *box = qobject_cast<QMessageBox *>(w); box && box->button(button))
-                box->button(button)->click();
+            auto *box = qobject_cast<QMessageBox *>(w);
+            if (!box || !box->button(button))
+                return false;
+            box->button(button)->click();
+            return true;
         };
     }
     // A file dialog answered with this file name (or cancelled with an empty one).
@@ -52,14 +57,31 @@ public:
         return [file](QWidget *w) {
             auto *dialog = qobject_cast<QFileDialog *>(w);
             if (!dialog)
-                return;
+                return false;
             if (file.isEmpty()) {
                 dialog->reject();
-                return;
+                return true;
             }
             // selectFile() leaves a focused name field alone, as it would a user's typing.
             dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(file);
             QMetaObject::invokeMethod(dialog, "accept");
+            return true;
+        };
+    }
+    // A text input dialog answered with this text (or cancelled with a null string).
+    static Answer enterText(const QString &text)
+    {
+        return [text](QWidget *w) {
+            auto *dialog = qobject_cast<QInputDialog *>(w);
+            if (!dialog)
+                return false;
+            if (text.isNull()) {
+                dialog->reject();
+                return true;
+            }
+            dialog->setTextValue(text);
+            dialog->accept();
+            return true;
         };
     }
 
@@ -72,15 +94,15 @@ private:
         w->setProperty("answered", true);
         const auto *box = qobject_cast<QMessageBox *>(w);
         const QString text = box ? box->text() : QString();
-        if (m_answers.isEmpty()) {
-            // A dialog nobody expected fails the test instead of blocking it.
-            m_seen.append({QStringLiteral("unexpected: ") + w->windowTitle(), text});
-            if (auto *dialog = qobject_cast<QDialog *>(w))
-                dialog->done(QDialog::Rejected);
-            return;
-        }
         m_seen.append({w->windowTitle(), text});
-        m_answers.takeFirst()(w);
+        // A dialog nobody expected, or not the one expected, fails the test instead of blocking it.
+        const QPointer<QWidget> dialog(w);
+        const int index = m_seen.size() - 1;
+        if (m_answers.isEmpty() || !m_answers.takeFirst()(w)) {
+            m_seen[index].title.prepend(QStringLiteral("unexpected: "));
+            if (auto *d = qobject_cast<QDialog *>(dialog.data()))
+                d->done(QDialog::Rejected);
+        }
     }
 
     QTimer m_timer;

@@ -3,18 +3,28 @@
 #include "cxgatewrunner.h"
 #include "devcloudprocess.h"
 #include "eventwait.h"
+#include "gatewaything.h"
 #include "mainwindow.h"
 #include "modalanswers.h"
+#include "mosquittosubscriber.h"
 #include "qledlabel.h"
 #include "runnerhost.h"
 #include "settingskeys.h"
 #include "simulatedhidbus.h"
+#include "simulatedhiddevice.h"
 #include "thingsstatetablemodel.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
+#include <QGroupBox>
+#include <QLCDNumber>
 #include <QLabel>
+#include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSplashScreen>
 #include <QStackedWidget>
@@ -22,6 +32,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <memory>
 
@@ -84,27 +95,31 @@ class TestMainWindow : public QObject
         }
     };
 
-    // Registers the gateway and its devices as the wizard will: names first, then the code,
-    // confirmed at the portal.
-    static bool registerAll(MainWindow &w, const DevCloudProcess &cloud)
+    // Registers through the wizard as a user does: "Start", a name typed into each "Thing Name"
+    // dialog, the code on the display confirmed at the portal. Leaves the wizard on its last page.
+    static bool registerThroughWizard(MainWindow &w, const DevCloudProcess &cloud, ModalAnswers &modals,
+                                      const QStringList &names)
     {
-        Completions seen(w);
-        w.runnerHost()->generateDoc();
-        if (!waitUntil(
-                [&] { return seen.count(CxgatewRunner::AliasFill) + seen.count(CxgatewRunner::RegCode); },
-                15000))
+        auto *start = child<QAbstractButton>(w, "cloudGetCodeButton");
+        auto *pages = child<QStackedWidget>(w, "regWizard");
+        if (!waitUntil([&] { return start->isEnabled(); }, 15000))
             return false;
-        const QStringList unnamed = seen.last(CxgatewRunner::AliasFill).toStringList();
-        for (int i = 0; i < unnamed.size(); ++i)
-            w.runnerHost()->renameThing(unnamed[i], QStringLiteral("Thing%1").arg(i));
-        if (!unnamed.isEmpty())
-            w.runnerHost()->generateDoc();
-        if (!waitUntil([&] { return seen.count(CxgatewRunner::RegCode); }, 15000))
+        for (const QString &name : names)
+            modals.expect(ModalAnswers::enterText(name));
+        start->click();
+        if (!waitUntil([&] { return pages->currentIndex() == MainWindow::R_CODE; }, 15000))
             return false;
-        const int code = seen.last(CxgatewRunner::RegCode).toJsonObject().value("value").toInt();
-        return cloud.confirm(QString::number(code)) &&
-               waitUntil([&] { return seen.count(CxgatewRunner::ProcReg); }, 30000) &&
-               !seen.last(CxgatewRunner::ProcReg).toJsonObject().contains("error");
+        const int code = child<QLCDNumber>(w, "cloudCodeDisplay")->intValue();
+        return modals.pending() == 0 && cloud.confirm(QString::number(code)) &&
+               waitUntil([&] { return pages->currentIndex() == MainWindow::R_FIN; }, 30000);
+    }
+    static QStringList resultLines(MainWindow &w)
+    {
+        QStringList lines;
+        auto *list = child<QListWidget>(w, "cloudRegResultList");
+        for (int row = 0; row < list->count(); ++row)
+            lines << list->item(row)->text();
+        return lines;
     }
 
 private slots:
@@ -219,7 +234,8 @@ private slots:
         DevCloudProcess cloud;
         QVERIFY2(cloud.start(data.path()), qPrintable(cloud.diagnostics()));
         cloud.pointGatewayHere();
-        m_bus->plugSensor("S1");
+        m_bus->plugSensor("S1")->injectTemperature(21.5);
+        m_bus->plugWatchdog("W1");
         MainWindow w(nullptr, programDir());
         w.runInitSequence();
         QCOMPARE(text(w, "cloudGatewayStatus"), "Not registered");
@@ -228,25 +244,98 @@ private slots:
         QCOMPARE(text(w, "clousSerialNumberStatus"), "Not registered");
         QCOMPARE(child<QLabel>(w, "regWizardHeader")->text(), "Step 1. Fill in the thing names");
 
-        QVERIFY2(registerAll(w, cloud), qPrintable(cloud.diagnostics()));
-        w.runnerHost()->cloudStatus();
+        ModalAnswers modals;
+        QVERIFY2(registerThroughWizard(w, cloud, modals, {"Gate0", "Thing0", "Thing1"}),
+                 qPrintable(cloud.diagnostics()));
+        QCOMPARE(modals.seen().size(), 3);
+        QCOMPARE(modals.seen()[0].title, "Thing Name");
+        const QString serial = QSettings().value(Key::CloudSerial).toString();
+        QStringList lines = resultLines(w);
+        lines.sort();
+        QCOMPARE(lines.size(), 3);
+        QVERIFY2(lines[0].startsWith("Gate0 (gateway): gateway_"), qPrintable(lines[0]));
+        QVERIFY(lines[1].startsWith("Thing0: ") && lines[2].startsWith("Thing1: "));
+        QCOMPARE(child<QStackedWidget>(w, "mainArea")->currentIndex(), int(MainWindow::P_STATE));
         QTRY_COMPARE(text(w, "cloudGatewayStatus"), "Ready");
         QCOMPARE(text(w, "cloudKeyStatus"), "Ok");
         QCOMPARE(text(w, "cloudCertificateStatus"), "Ok");
         QTRY_COMPARE_WITH_TIMEOUT(text(w, "cloudConnectionStatus"), "Connected", 30000);
         QCOMPARE(w.statusBar()->findChild<QLedLabel *>()->toolTip(), "Connected to the cloud");
         w.findChild<QAction *>("actionCloud")->trigger();
-        QCOMPARE(text(w, "clousSerialNumberStatus"), QSettings().value(Key::CloudSerial).toString());
-        QVERIFY(!text(w, "clousSerialNumberStatus").isEmpty());
+        QCOMPARE(text(w, "clousSerialNumberStatus"), serial);
+        QTRY_COMPARE(child<QLabel>(w, "regWizardHeader")->text(), "Step 4. Finish");
+        child<QAbstractButton>(w, "cloudRestartRegButton")->click();
+        QTRY_COMPARE(child<QLabel>(w, "regWizardHeader")->text(), "Your registration process is complete");
+        QVERIFY(!child<QAbstractButton>(w, "cloudGetCodeButton")->isEnabled());
+
+        // The console sees the sensor's state.
+        MosquittoSubscriber states(cloud.consoleArguments(), "things/+/state");
+        QVERIFY2(states.waitForSubscribed(), qPrintable(states.transcript()));
+        w.runnerHost()->post([](CxgatewRunner *runner) { runner->gateway()->reportStates(); });
+        QVERIFY2(waitUntil([&] { return states.lines().filter("/state {\"t\":21.5}").size() == 1; }, 10000),
+                 qPrintable(states.lines().join('\n')));
+
+        // Device configuration: the wheel changes nothing; Apply hands "rst" to the watchdog at once,
+        // so the cloud's reset goes through only while it is on; "Revert" shows what is stored.
+        w.findChild<QAction *>("actionDevices")->trigger();
+        auto *watchdogGroup = child<QGroupBox>(w, "watchdog");
+        auto *rst = watchdogGroup->findChild<QCheckBox *>("rst");
+        QVERIFY(rst && !rst->isChecked());
+        auto *unit = child<QGroupBox>(w, "deviceConfigsGroup")->findChild<QComboBox *>("unit");
+        QVERIFY(unit);
+        const QString unitBefore = unit->currentText();
+        QWheelEvent wheel(QPointF(5, 5), unit->mapToGlobal(QPoint(5, 5)), QPoint(), QPoint(0, -120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(unit, &wheel);
+        QCOMPARE(unit->currentText(), unitBefore);
+        SimulatedHidDevice *watchdog = m_bus->device("W1");
+        const QString watchdogId = lines.filter("_W1_").value(0).section(": ", 1);
+        QVERIFY(!watchdogId.isEmpty());
+        const auto resetReached = [&](bool allowed) {
+            rst->setChecked(allowed);
+            child<QPushButton>(w, "deviceConfigsWriteButton")->click();
+            watchdog->takeOutputs();
+            if (!cloud.publish(QStringLiteral("things/%1/update").arg(watchdogId), "{\"rst\":1}"))
+                return false;
+            const auto reset = [&] { return watchdog->takeOutputs().contains(QByteArray("\x01\x02", 2)); };
+            return allowed ? waitUntil(reset, 10000) : !waitUntil(reset, 2000);
+        };
+        QVERIFY(resetReached(true));
+        QVERIFY(resetReached(false));
+        QCOMPARE(QSettings().value("Plugins/watchdog/rst").toBool(), false);
+        rst->setChecked(true);
+        child<QPushButton>(w, "deviceConfigsReadButton")->click();
+        QVERIFY(!rst->isChecked());
+
+        // The registry forgets a device; a second session registers it again.
+        w.findChild<QAction *>("actionRegistry")->trigger();
+        auto *registry = child<QTableView>(w, "thingsView");
+        const int before = registry->model()->rowCount();
+        int sensorRow = -1;
+        for (int row = 0; row < before; ++row) {
+            if (registry->model()->index(row, 2).data().toString() == "S1")
+                sensorRow = row;
+        }
+        QVERIFY(sensorRow >= 0);
+        registry->selectRow(sensorRow);
+        child<QPushButton>(w, "forgetButton")->click();
+        QCOMPARE(registry->model()->rowCount(), before - 1);
+        w.findChild<QAction *>("actionCloud")->trigger();
+        QTRY_COMPARE(child<QLabel>(w, "regWizardHeader")->text(), "Step 1. Fill in the thing names");
+        QVERIFY2(registerThroughWizard(w, cloud, modals, {"Thing2"}), qPrintable(cloud.diagnostics()));
+        QVERIFY2(resultLines(w).filter(QRegularExpression("^Thing2: .*_S1_")).size() == 1,
+                 qPrintable(resultLines(w).join('\n')));
 
         // A rename the runner refuses comes back as a warning box with its text.
-        ModalAnswers modals;
+        const int seenBefore = int(modals.seen().size());
         modals.expect(ModalAnswers::press(QMessageBox::Ok));
         QAbstractItemModel *model = dashboard(w);
-        QVERIFY(model->setData(model->index(1, ThingsStateTableModel::ColAlias), "Thing0"));
-        QTRY_COMPARE(modals.seen().size(), 1);
-        QCOMPARE(modals.seen()[0].title, "TSL-Gate");
-        QVERIFY2(modals.seen()[0].text.contains("duplicate alias"), qPrintable(modals.seen()[0].text));
+        const QString taken = model->index(1, ThingsStateTableModel::ColAlias).data().toString();
+        QVERIFY(model->setData(model->index(2, ThingsStateTableModel::ColAlias), taken));
+        const auto seenAt = [&](int i) { return modals.seen().value(seenBefore + i); };
+        QTRY_COMPARE(modals.seen().size(), seenBefore + 1);
+        QCOMPARE(seenAt(0).title, "TSL-Gate");
+        QVERIFY2(seenAt(0).text.contains("duplicate alias"), qPrintable(seenAt(0).text));
 
         // Export: the name gets its ".bak", the folder is remembered; a cancelled dialog asks nothing.
         Completions seen(w);
@@ -254,8 +343,8 @@ private slots:
         modals.expect(ModalAnswers::chooseFile(backups.filePath("conf")));
         modals.expect(ModalAnswers::press(QMessageBox::Ok));
         child<QPushButton>(w, "settingsBackupButton")->click();
-        QTRY_COMPARE_WITH_TIMEOUT(modals.seen().size(), 3, 15000);
-        QCOMPARE(modals.seen()[2].title, "Backup");
+        QTRY_COMPARE_WITH_TIMEOUT(modals.seen().size(), seenBefore + 3, 15000);
+        QCOMPARE(seenAt(2).title, "Backup");
         QVERIFY(QFile::exists(backups.filePath("conf.bak")));
         QCOMPARE(QSettings().value(Key::SystemExportDirectory).toString(), backups.path());
         modals.expect(ModalAnswers::chooseFile(QString()));
@@ -263,8 +352,8 @@ private slots:
         modals.expect(ModalAnswers::chooseFile(backups.filePath("conf.bak")));
         modals.expect(ModalAnswers::press(QMessageBox::Ok));
         child<QPushButton>(w, "settingsRestoreButton")->click();
-        QTRY_COMPARE_WITH_TIMEOUT(modals.seen().size(), 6, 15000);
-        QCOMPARE(modals.seen()[5].title, "Import");
+        QTRY_COMPARE_WITH_TIMEOUT(modals.seen().size(), seenBefore + 6, 15000);
+        QCOMPARE(seenAt(5).title, "Import");
         QCOMPARE(seen.count(CxgatewRunner::SExport), 1);
 
         QVERIFY(cloud.stop());
@@ -276,10 +365,37 @@ private slots:
 
         modals.expect(ModalAnswers::press(QMessageBox::Yes));
         child<QAbstractButton>(w, "settingsResetGWButton")->click();
-        QCOMPARE(modals.seen()[6].title, "Gateway Registration");
+        QCOMPARE(modals.seen().last().title, "Gateway Registration");
         QCOMPARE(text(w, "clousSerialNumberStatus"), "Not registered");
         w.runnerHost()->cloudStatus();
         QTRY_COMPARE(text(w, "cloudGatewayStatus"), "Not registered");
+    }
+
+    // A registrar that refuses: the error box with the registrar's code, then step 1 again.
+    void registrarRefuses()
+    {
+        QTemporaryDir data;
+        DevCloudProcess cloud;
+        QVERIFY2(cloud.start(data.path(), {"--fault", "error"}), qPrintable(cloud.diagnostics()));
+        cloud.pointGatewayHere();
+        m_bus->plugSensor("S1");
+        MainWindow w(nullptr, programDir());
+        w.runInitSequence();
+        w.findChild<QAction *>("actionCloud")->trigger();
+        auto *start = child<QAbstractButton>(w, "cloudGetCodeButton");
+        QTRY_VERIFY(start->isEnabled());
+        ModalAnswers modals;
+        modals.expect(ModalAnswers::enterText("Gate0"));
+        modals.expect(ModalAnswers::enterText("Thing0"));
+        modals.expect(ModalAnswers::press(QMessageBox::Ok));
+        start->click();
+        QTRY_COMPARE_WITH_TIMEOUT(modals.seen().size(), 3, 15000);
+        QCOMPARE(modals.seen()[2].title, "Registration Error");
+        QVERIFY2(modals.seen()[2].text.startsWith("Registation has completed with an error.<br>") &&
+                     modals.seen()[2].text.endsWith("(403)"),
+                 qPrintable(modals.seen()[2].text));
+        QTRY_COMPARE(child<QLabel>(w, "regWizardHeader")->text(), "Step 1. Fill in the thing names");
+        QCOMPARE(child<QStackedWidget>(w, "regWizard")->currentIndex(), int(MainWindow::R_SERIAL));
     }
 };
 

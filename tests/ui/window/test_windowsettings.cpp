@@ -289,7 +289,12 @@ private slots:
     {
         MainWindow w;
         ModalAnswers modals;
-        modals.expect([](QWidget *box) { qobject_cast<QDialog *>(box)->accept(); });
+        modals.expect([](QWidget *box) {
+            auto *dialog = qobject_cast<QDialog *>(box);
+            if (dialog)
+                dialog->accept();
+            return dialog != nullptr;
+        });
         w.findChild<QAction *>("actionAbout")->trigger();
         QCOMPARE(modals.seen().size(), 1);
         QCOMPARE(modals.seen()[0].title, "TSL-Gate");
