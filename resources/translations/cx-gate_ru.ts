@@ -98,10 +98,589 @@ Aboriting update</source>
     </message>
 </context>
 <context>
+    <name>DeviceConfigPage</name>
+    <message>
+        <source>Enabled</source>
+        <translation>Включено</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>Tessel Gateway</source>
+        <translation>Tessel Gateway</translation>
+    </message>
+    <message>
+        <source>System Settings:</source>
+        <translation>Системные настройки:</translation>
+    </message>
+    <message>
+        <source>Language:</source>
+        <translation>Язык:</translation>
+    </message>
+    <message>
+        <source>English</source>
+        <translation>Английский</translation>
+    </message>
+    <message>
+        <source>Russian</source>
+        <translation>Русский</translation>
+    </message>
+    <message>
+        <source>Dark theme</source>
+        <translation>Тёмная тема</translation>
+    </message>
+    <message>
+        <source>Autostart</source>
+        <translation>Автозапуск</translation>
+    </message>
+    <message>
+        <source>Close to tray</source>
+        <translation>Сворачивать в трей</translation>
+    </message>
+    <message>
+        <source>Start hidden</source>
+        <translation>Запускать свёрнутым</translation>
+    </message>
+    <message>
+        <source>Auto rescan:</source>
+        <translation>Автопоиск:</translation>
+    </message>
+    <message>
+        <source>min</source>
+        <translation>мин</translation>
+    </message>
+    <message>
+        <source>Cloud Connection (*):</source>
+        <translation>Подключение к облаку (*):</translation>
+    </message>
+    <message>
+        <source>Report interval:</source>
+        <translation>Интервал отчётов:</translation>
+    </message>
+    <message>
+        <source>3 min</source>
+        <translation>3 мин</translation>
+    </message>
+    <message>
+        <source>5 min</source>
+        <translation>5 мин</translation>
+    </message>
+    <message>
+        <source>10 min</source>
+        <translation>10 мин</translation>
+    </message>
+    <message>
+        <source>15 min</source>
+        <translation>15 мин</translation>
+    </message>
+    <message>
+        <source>20 min</source>
+        <translation>20 мин</translation>
+    </message>
+    <message>
+        <source>30 min</source>
+        <translation>30 мин</translation>
+    </message>
+    <message>
+        <source>1 hour</source>
+        <translation>1 час</translation>
+    </message>
+    <message>
+        <source>2 hours</source>
+        <translation>2 часа</translation>
+    </message>
+    <message>
+        <source>3 hours</source>
+        <translation>3 часа</translation>
+    </message>
+    <message>
+        <source>5 hours</source>
+        <translation>5 часов</translation>
+    </message>
+    <message>
+        <source>12 hours</source>
+        <translation>12 часов</translation>
+    </message>
+    <message>
+        <source>1 day</source>
+        <translation>1 день</translation>
+    </message>
+    <message>
+        <source>Keep alive:</source>
+        <translation>Поддержание связи:</translation>
+    </message>
+    <message>
+        <source>Host/Port:</source>
+        <translation>Хост/порт:</translation>
+    </message>
+    <message>
+        <source>&lt;span style=&quot;color:#cc0000;&quot;&gt;* Cloud connectivity changes won&apos;t take effect until you relaunch the application&lt;/span&gt;</source>
+        <translation>&lt;span style=&quot;color:#cc0000;&quot;&gt;* Изменения подключения к облаку вступят в силу после перезапуска приложения&lt;/span&gt;</translation>
+    </message>
+    <message>
+        <source>Export</source>
+        <translation>Экспорт</translation>
+    </message>
+    <message>
+        <source>Import</source>
+        <translation>Импорт</translation>
+    </message>
+    <message>
+        <source>Revert</source>
+        <translation>Отменить</translation>
+    </message>
+    <message>
+        <source>Apply</source>
+        <translation>Применить</translation>
+    </message>
+    <message>
+        <source>Device types:</source>
+        <translation>Типы устройств:</translation>
+    </message>
+    <message>
+        <source>Status:</source>
+        <translation>Состояние:</translation>
+    </message>
+    <message>
+        <source>Connection:</source>
+        <translation>Подключение:</translation>
+    </message>
+    <message>
+        <source>---</source>
+        <translation>---</translation>
+    </message>
+    <message>
+        <source>Gateway:</source>
+        <translation>Шлюз:</translation>
+    </message>
+    <message>
+        <source>Not registered</source>
+        <translation>Не зарегистрирован</translation>
+    </message>
+    <message>
+        <source>Serial Number:</source>
+        <translation>Серийный номер:</translation>
+    </message>
+    <message>
+        <source>Certificate:</source>
+        <translation>Сертификат:</translation>
+    </message>
+    <message>
+        <source>Missing</source>
+        <translation>Отсутствует</translation>
+    </message>
+    <message>
+        <source>Key:</source>
+        <translation>Ключ:</translation>
+    </message>
+    <message>
+        <source>Reset Registration</source>
+        <translation>Сбросить регистрацию</translation>
+    </message>
+    <message>
+        <source>Registration:</source>
+        <translation>Регистрация:</translation>
+    </message>
+    <message>
+        <source>Querying...</source>
+        <translation>Запрос...</translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation>Начать</translation>
+    </message>
+    <message>
+        <source>If all things have names, registration process will begin right away. Please be ready to fill in the code from the next window into the corresponding field in the Tessel Cloud.</source>
+        <translation>Если у всех устройств есть имена, регистрация начнётся сразу. Будьте готовы ввести код из следующего окна в соответствующее поле в Tessel Cloud.</translation>
+    </message>
+    <message>
+        <source>Connecting...</source>
+        <translation>Подключение...</translation>
+    </message>
+    <message>
+        <source>Copy to Clipboard</source>
+        <translation>Копировать в буфер обмена</translation>
+    </message>
+    <message>
+        <source>Open in browser</source>
+        <translation>Открыть в браузере</translation>
+    </message>
+    <message>
+        <source>Expires in:</source>
+        <translation>Истекает через:</translation>
+    </message>
+    <message>
+        <source>New Session</source>
+        <translation>Новый сеанс</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>Файл</translation>
+    </message>
+    <message>
+        <source>Help</source>
+        <translation>Справка</translation>
+    </message>
+    <message>
+        <source>Navigation</source>
+        <translation>Навигация</translation>
+    </message>
+    <message>
+        <source>Exit</source>
+        <translation>Выход</translation>
+    </message>
+    <message>
+        <source>Ctrl+Q</source>
+        <translation>Ctrl+Q</translation>
+    </message>
+    <message>
+        <source>About</source>
+        <translation>О программе</translation>
+    </message>
+    <message>
+        <source>Check for Updates</source>
+        <translation>Проверить обновления</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>Состояние</translation>
+    </message>
+    <message>
+        <source>Devices Dashboard</source>
+        <translation>Панель устройств</translation>
+    </message>
+    <message>
+        <source>Cloud</source>
+        <translation>Облако</translation>
+    </message>
+    <message>
+        <source>Tessel cloud connection setup</source>
+        <translation>Настройка подключения к облаку Tessel</translation>
+    </message>
+    <message>
+        <source>Rescan</source>
+        <translation>Поиск</translation>
+    </message>
+    <message>
+        <source>Search for connected devices</source>
+        <translation>Найти подключённые устройства</translation>
+    </message>
+    <message>
+        <source>Types</source>
+        <translation>Типы</translation>
+    </message>
+    <message>
+        <source>Configure known device types</source>
+        <translation>Настройка известных типов устройств</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>Настройки</translation>
+    </message>
+    <message>
+        <source>Registry</source>
+        <translation>Реестр</translation>
+    </message>
+    <message>
+        <source>List known devices</source>
+        <translation>Список известных устройств</translation>
+    </message>
+    <message>
+        <source>Cloud connection is not configured</source>
+        <translation>Подключение к облаку не настроено</translation>
+    </message>
+    <message>
+        <source>Loading plugins</source>
+        <translation>Загрузка плагинов</translation>
+    </message>
+    <message>
+        <source>Assembling plugins list</source>
+        <translation>Составление списка плагинов</translation>
+    </message>
+    <message>
+        <source>Assembling devices list</source>
+        <translation>Составление списка устройств</translation>
+    </message>
+    <message>
+        <source>Scanning for devices</source>
+        <translation>Поиск устройств</translation>
+    </message>
+    <message>
+        <source>Connecting to the cloud</source>
+        <translation>Подключение к облаку</translation>
+    </message>
+    <message>
+        <source>Requesting status</source>
+        <translation>Запрос состояния</translation>
+    </message>
+    <message>
+        <source>Configuration saved</source>
+        <translation>Конфигурация сохранена</translation>
+    </message>
+    <message>
+        <source>Backup</source>
+        <translation>Резервная копия</translation>
+    </message>
+    <message>
+        <source>The configuration backup file has been generated. It contains sensitive information, so keep it safe!</source>
+        <translation>Файл резервной копии конфигурации создан. Он содержит конфиденциальные данные, храните его в надёжном месте!</translation>
+    </message>
+    <message>
+        <source>Backup could not be saved</source>
+        <translation>Не удалось сохранить резервную копию</translation>
+    </message>
+    <message>
+        <source>Configuration has been restored from a backup. Restart the application as soon as possible.</source>
+        <translation>Конфигурация восстановлена из резервной копии. Перезапустите приложение как можно скорее.</translation>
+    </message>
+    <message>
+        <source>Configuration could not be restored.</source>
+        <translation>Не удалось восстановить конфигурацию.</translation>
+    </message>
+    <message>
+        <source>Your registration process is complete</source>
+        <translation>Регистрация завершена</translation>
+    </message>
+    <message>
+        <source>Step 1. Fill in the thing names</source>
+        <translation>Шаг 1. Укажите имена устройств</translation>
+    </message>
+    <message>
+        <source>Ready</source>
+        <translation>Готов</translation>
+    </message>
+    <message>
+        <source>Ok</source>
+        <translation>В порядке</translation>
+    </message>
+    <message>
+        <source>Corrupt</source>
+        <translation>Повреждён</translation>
+    </message>
+    <message>
+        <source>Cryptographic error</source>
+        <translation>Ошибка криптографии</translation>
+    </message>
+    <message>
+        <source>Connected to the cloud</source>
+        <translation>Подключено к облаку</translation>
+    </message>
+    <message>
+        <source>Connected</source>
+        <translation>Подключено</translation>
+    </message>
+    <message>
+        <source>Disconnected from the cloud</source>
+        <translation>Отключено от облака</translation>
+    </message>
+    <message>
+        <source>Disconnected</source>
+        <translation>Отключено</translation>
+    </message>
+    <message>
+        <source>Load Backup</source>
+        <translation>Загрузить резервную копию</translation>
+    </message>
+    <message>
+        <source>Backup files (*.bak)</source>
+        <translation>Резервные копии (*.bak)</translation>
+    </message>
+    <message>
+        <source>Save As</source>
+        <translation>Сохранить как</translation>
+    </message>
+    <message>
+        <source>Gateway Registration</source>
+        <translation>Регистрация шлюза</translation>
+    </message>
+    <message>
+        <source>The gateway registration will be voided. All the devices, gateway included, will need to be reregistered. Proceed?</source>
+        <translation>Регистрация шлюза будет аннулирована. Все устройства, включая шлюз, придётся зарегистрировать заново. Продолжить?</translation>
+    </message>
+    <message>
+        <source>Step 2. Connecting to the cloud</source>
+        <translation>Шаг 2. Подключение к облаку</translation>
+    </message>
+    <message>
+        <source>Step 3. Enter the code in the cloud</source>
+        <translation>Шаг 3. Введите код в облаке</translation>
+    </message>
+    <message>
+        <source>Step 4. Finish</source>
+        <translation>Шаг 4. Завершение</translation>
+    </message>
+    <message>
+        <source>TSL-Gate v</source>
+        <translation>TSL-Gate v</translation>
+    </message>
+    <message>
+        <source>Show/Hide</source>
+        <translation>Показать/скрыть</translation>
+    </message>
+    <message>
+        <source>No available updates.</source>
+        <translation>Нет доступных обновлений.</translation>
+    </message>
+    <message>
+        <source>You have the latest version.</source>
+        <translation>У вас последняя версия.</translation>
+    </message>
+    <message>
+        <source>The latest app version is installed.</source>
+        <translation>Установлена последняя версия приложения.</translation>
+    </message>
+    <message>
+        <source>An update to version &lt;b&gt;%1&lt;/b&gt; is availale&lt;br&gt;Update now?&lt;br&gt;You can download the latest version &lt;a href=&quot;%2&quot;&gt;here&lt;/a&gt;</source>
+        <translation>Доступно обновление до версии &lt;b&gt;%1&lt;/b&gt;&lt;br&gt;Обновить сейчас?&lt;br&gt;Последнюю версию можно скачать &lt;a href=&quot;%2&quot;&gt;здесь&lt;/a&gt;</translation>
+    </message>
+    <message>
+        <source>Changelog:</source>
+        <translation>Список изменений:</translation>
+    </message>
+    <message>
+        <source>OpenSSL: not loaded</source>
+        <translation>OpenSSL: не загружен</translation>
+    </message>
+    <message>
+        <source>Tessel Cloud Gateway Software.</source>
+        <translation>Программа облачного шлюза Tessel.</translation>
+    </message>
+    <message>
+        <source>Version</source>
+        <translation>Версия</translation>
+    </message>
+    <message>
+        <source>Developed by</source>
+        <translation>Разработчик</translation>
+    </message>
+    <message>
+        <source>Tessel, %1</source>
+        <translation>Tessel, %1</translation>
+    </message>
+    <message>
+        <source>Tessel Cloud</source>
+        <translation>Tessel Cloud</translation>
+    </message>
+    <message>
+        <source>Support</source>
+        <translation>Поддержка</translation>
+    </message>
+    <message>
+        <source>Uses:</source>
+        <translation>Использует:</translation>
+    </message>
+    <message>
+        <source>BSD-style license</source>
+        <translation>лицензия в стиле BSD</translation>
+    </message>
+    <message>
+        <source>EPL / EDL licenses</source>
+        <translation>лицензии EPL / EDL</translation>
+    </message>
+    <message>
+        <source>details</source>
+        <translation>подробнее</translation>
+    </message>
+    <message>
+        <source>Apache v2.0 License</source>
+        <translation>лицензия Apache v2.0</translation>
+    </message>
+    <message>
+        <source>TSL-Gate</source>
+        <translation>TSL-Gate</translation>
+    </message>
+</context>
+<context>
     <name>QAbstractHidDevice</name>
     <message>
         <source>Device communication error: %1</source>
         <translation>Ошибка связи с устройством: %1</translation>
+    </message>
+</context>
+<context>
+    <name>RegThingsEditor</name>
+    <message>
+        <source>Forget Selected</source>
+        <translation>Забыть выбранные</translation>
+    </message>
+    <message>
+        <source>Form</source>
+        <translation>Форма</translation>
+    </message>
+</context>
+<context>
+    <name>RegistrationWizard</name>
+    <message>
+        <source>Querying...</source>
+        <translation>Запрос...</translation>
+    </message>
+    <message>
+        <source>Step 2. Connecting to the cloud</source>
+        <translation>Шаг 2. Подключение к облаку</translation>
+    </message>
+    <message>
+        <source>Step 3. Enter the code in the cloud</source>
+        <translation>Шаг 3. Введите код в облаке</translation>
+    </message>
+    <message>
+        <source>Step 4. Finish</source>
+        <translation>Шаг 4. Завершение</translation>
+    </message>
+    <message>
+        <source>Your registration process is complete</source>
+        <translation>Регистрация завершена</translation>
+    </message>
+    <message>
+        <source>Step 1. Fill in the thing names</source>
+        <translation>Шаг 1. Укажите имена устройств</translation>
+    </message>
+    <message>
+        <source>Please fill the alias for&lt;br&gt;&lt;b&gt;%1 / %2&lt;/b&gt;&lt;br&gt;Note: the alias must be unique among all the devices registered to your account.</source>
+        <translation>Укажите имя для&lt;br&gt;&lt;b&gt;%1 / %2&lt;/b&gt;&lt;br&gt;Примечание: имя должно быть уникальным среди всех устройств, зарегистрированных в вашей учётной записи.</translation>
+    </message>
+    <message>
+        <source>Thing Name</source>
+        <translation>Имя устройства</translation>
+    </message>
+    <message>
+        <source>Code copied to clipboard</source>
+        <translation>Код скопирован в буфер обмена</translation>
+    </message>
+    <message>
+        <source>%1 (gateway): %2</source>
+        <translation>%1 (шлюз): %2</translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>Registation has completed with an error.</source>
+        <translation>Регистрация завершилась с ошибкой.</translation>
+    </message>
+    <message>
+        <source>Registration Error</source>
+        <translation>Ошибка регистрации</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsPage</name>
+    <message>
+        <source>Language</source>
+        <translation>Язык</translation>
+    </message>
+    <message>
+        <source>Language will be changed when the application is relaunched</source>
+        <translation>Язык изменится после перезапуска приложения</translation>
+    </message>
+    <message>
+        <source>Theme</source>
+        <translation>Тема</translation>
+    </message>
+    <message>
+        <source>Application theme will be changed when the application is relaunched</source>
+        <translation>Тема приложения изменится после перезапуска приложения</translation>
     </message>
 </context>
 <context>
@@ -121,6 +700,25 @@ Aboriting update</source>
     <message>
         <source>Set langugage to &lt;lang&gt;.</source>
         <translation>Установить язык &lt;lang&gt;.</translation>
+    </message>
+</context>
+<context>
+    <name>ThingsRegTableModel</name>
+    <message>
+        <source>Type</source>
+        <translation>Тип</translation>
+    </message>
+    <message>
+        <source>Version</source>
+        <translation>Версия</translation>
+    </message>
+    <message>
+        <source>Serial</source>
+        <translation>Серийный номер</translation>
+    </message>
+    <message>
+        <source>Alias</source>
+        <translation>Имя</translation>
     </message>
 </context>
 <context>
