@@ -73,13 +73,13 @@ void SettingsPage::save(CXSettings &store, QAutoStarter *autostarter, QWidget *p
     store.setValue(Key::CloudPort, ui->settingsCloudPortSpin->value());
     store.setValue(Key::CloudKeepAlive, ui->settingsCloudKeepAliveSpin->value());
 
-    // A stored locale name such as "ru_RU" already runs in Russian: only a different language
-    // changes anything at the next start.
+    // The program runs in Russian for any stored locale name of Russian ("ru_RU") and in English for
+    // every other one ("C", "de_DE"): only a choice that differs from that changes the next start.
     const QString language =
         ui->settingsLangCombo->currentIndex() == 1 ? QStringLiteral("ru") : QStringLiteral("en");
     const QString stored =
         store.value(Key::UiLanguage, QLatin1String(SettingsChoices::LanguageWhenAbsent)).toString();
-    if (languagePart(stored) != language)
+    if ((isRussian(stored) ? QLatin1String("ru") : QLatin1String("en")) != language)
         QMessageBox::warning(parent, tr("Language"),
                              tr("Language will be changed when the application is relaunched"));
     store.setValue(Key::UiLanguage, language);

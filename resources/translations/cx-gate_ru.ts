@@ -96,6 +96,10 @@ Aboriting update</source>
         <source>Connection to the registrar service was closed unexpectedly.</source>
         <translation>Соединение со службой регистрации неожиданно закрыто.</translation>
     </message>
+    <message>
+        <source>Cannot restore settings from %1 - the settings file cannot be written</source>
+        <translation>Невозможно восстановить настройки из %1 - файл настроек недоступен для записи</translation>
+    </message>
 </context>
 <context>
     <name>DeviceConfigPage</name>
@@ -439,14 +443,6 @@ Aboriting update</source>
         <translation>Не удалось восстановить конфигурацию.</translation>
     </message>
     <message>
-        <source>Your registration process is complete</source>
-        <translation>Регистрация завершена</translation>
-    </message>
-    <message>
-        <source>Step 1. Fill in the thing names</source>
-        <translation>Шаг 1. Укажите имена устройств</translation>
-    </message>
-    <message>
         <source>Ready</source>
         <translation>Готов</translation>
     </message>
@@ -497,18 +493,6 @@ Aboriting update</source>
     <message>
         <source>The gateway registration will be voided. All the devices, gateway included, will need to be reregistered. Proceed?</source>
         <translation>Регистрация шлюза будет аннулирована. Все устройства, включая шлюз, придётся зарегистрировать заново. Продолжить?</translation>
-    </message>
-    <message>
-        <source>Step 2. Connecting to the cloud</source>
-        <translation>Шаг 2. Подключение к облаку</translation>
-    </message>
-    <message>
-        <source>Step 3. Enter the code in the cloud</source>
-        <translation>Шаг 3. Введите код в облаке</translation>
-    </message>
-    <message>
-        <source>Step 4. Finish</source>
-        <translation>Шаг 4. Завершение</translation>
     </message>
     <message>
         <source>TSL-Gate v</source>
@@ -589,6 +573,14 @@ Aboriting update</source>
     <message>
         <source>TSL-Gate</source>
         <translation>TSL-Gate</translation>
+    </message>
+    <message>
+        <source>Registration code</source>
+        <translation>Код регистрации</translation>
+    </message>
+    <message>
+        <source>Seconds until the code expires</source>
+        <translation>Секунд до истечения срока действия кода</translation>
     </message>
 </context>
 <context>

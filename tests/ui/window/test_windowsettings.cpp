@@ -87,12 +87,16 @@ private slots:
         QTest::newRow("exact") << 3600 << "en_US"
                                << "1 hour"
                                << "English" << false;
+        // Both run in English, as the page shows: Apply changes nothing visible.
         QTest::newRow("other language") << 180 << "de_DE"
                                         << "3 min"
-                                        << "English" << true;
+                                        << "English" << false;
         QTest::newRow("not a russian prefix") << 300 << "rus"
                                               << "5 min"
-                                              << "English" << true;
+                                              << "English" << false;
+        QTest::newRow("C locale") << 300 << "C"
+                                  << "5 min"
+                                  << "English" << false;
     }
 
     // Loading picks the interval entry and the language; Apply keeps the page as it was, warns
