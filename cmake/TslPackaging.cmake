@@ -7,11 +7,11 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR Tessel)
 set(CPACK_PACKAGE_CONTACT "Tessel <support@tessel.pro>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "desktop gateway from USB HID sensors and watchdogs to the Tessel cloud")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
- TSL-Gate finds a DS18B20 temperature sensor and a USB watchdog through its plug-ins,
- remembers every device it has met, registers itself and its devices with the cloud's
- registrar by a code entered in the web portal, then publishes device states over MQTT
- on TLS with a client certificate and hands cloud commands to the devices.")
+set(CPACK_PACKAGE_DESCRIPTION "TSL-Gate finds a DS18B20 temperature sensor and a USB watchdog
+through its plug-ins, remembers every device it has met, registers itself
+and its devices with the cloud's registrar by a code entered in the web
+portal, then publishes device states over MQTT on TLS with a client
+certificate and hands cloud commands to the devices.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -40,7 +40,7 @@ Upstream-Name: TSL-Gate
 Upstream-Contact: Tessel <support@tessel.pro>
 
 Files: *
-Copyright: Tessel
+Copyright: 2026 Tessel
 License: proprietary
  All rights reserved.
 ")

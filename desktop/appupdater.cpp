@@ -91,7 +91,8 @@ void AppUpdater::asyncFinished()
     const QFuture<QJsonDocument> future = m_watcher.future();
     const QJsonDocument doc = future.resultCount() > 0 ? future.result() : QJsonDocument();
     if (doc.isNull() || !doc.isArray()) {
-        emit updateInfoAvailable(false, QString(), QString(), QString());
+        // Not "no update": the check itself failed, and saying otherwise would be a false all-clear.
+        emit checkFailed();
         return;
     }
 

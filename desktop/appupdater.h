@@ -32,6 +32,8 @@ public:
 
 signals:
     void updateInfoAvailable(bool can_update, QString version, QString changelog, QString url);
+    // The feed could not be fetched or was not a list of releases: nothing is known about updates.
+    void checkFailed();
 
 private slots:
     void checkUpdatesInt();

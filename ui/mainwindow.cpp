@@ -139,6 +139,7 @@ MainWindow::MainWindow(QWidget *parent, const QString &programDir)
     auto *updater = new AppUpdater(m_settings->value(Key::WebUpdateUrl).toString());
     m_updater = updater;
     connect(updater, &AppUpdater::updateInfoAvailable, this, &MainWindow::updater_updatesAvailable);
+    connect(updater, &AppUpdater::checkFailed, this, &MainWindow::updater_checkFailed);
     connect(&m_updateTimeout, &QTimer::timeout, this, &MainWindow::updateTimedOut);
 
     ui->mainArea->setCurrentIndex(P_STATE);
@@ -722,6 +723,18 @@ void MainWindow::updateTimedOut()
         QMessageBox::information(this, tr("Check for Updates"), tr("No available updates."));
     } else {
         ui->statusBar->showMessage(tr("No available updates."), 5000);
+    }
+}
+
+void MainWindow::updater_checkFailed()
+{
+    m_updateTimeout.stop();
+    const QString text = tr("Could not check for updates: the update feed cannot be reached or read.");
+    if (m_manualUpdateCheck) {
+        m_manualUpdateCheck = false;
+        QMessageBox::warning(this, tr("Check for Updates"), text);
+    } else {
+        ui->statusBar->showMessage(text, 5000);
     }
 }
 

@@ -99,6 +99,7 @@ private slots:
     void mhide();
     void updater_updatesAvailable(bool can_update, const QString &latest, const QString &changelog,
                                   const QString &url);
+    void updater_checkFailed();
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -582,6 +582,10 @@ Aboriting update</source>
         <source>Seconds until the code expires</source>
         <translation>Секунд до истечения срока действия кода</translation>
     </message>
+    <message>
+        <source>Could not check for updates: the update feed cannot be reached or read.</source>
+        <translation>Не удалось проверить обновления: источник обновлений недоступен или не читается.</translation>
+    </message>
 </context>
 <context>
     <name>QAbstractHidDevice</name>

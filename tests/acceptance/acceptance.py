@@ -31,6 +31,9 @@ WORK = os.environ['TSL_WORK']
 PORTAL = os.environ['TSL_PORTAL']
 CONSOLE = shlex.split(os.environ['TSL_CONSOLE'])
 APP_NAME = 'TSL-Gate'
+# The program's own preload list (the device simulator's, with a sanitizer runtime first in ASan builds).
+PROGRAM_ENV = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON='1',
+                   LD_PRELOAD=os.environ.get('TSL_PROGRAM_PRELOAD', os.environ.get('LD_PRELOAD', '')))
 TITLE = 'Tessel Gateway'
 START = time.monotonic()
 summary = []
@@ -145,9 +148,8 @@ class Gate:
 
     def __init__(self):
         Gate.runs += 1
-        env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON='1')
         self.log = open(os.path.join(WORK, 'tsl-gate-%d.log' % Gate.runs), 'w')
-        self.proc = subprocess.Popen([os.path.join(BIN, 'tsl-gate')], env=env, stdout=self.log,
+        self.proc = subprocess.Popen([os.path.join(BIN, 'tsl-gate')], env=PROGRAM_ENV, stdout=self.log,
                                      stderr=subprocess.STDOUT)
         self.app = wait_for(lambda: next(a for a in pyatspi.Registry.getDesktop(0)
                                          if a is not None and a.name == APP_NAME and a.get_process_id() == self.proc.pid),
@@ -335,7 +337,7 @@ subprocess.run(['xdotool', 'mousemove', '--sync', str(x + w // 2), str(y + h // 
 time.sleep(0.5)
 subprocess.run(['xdotool', 'key', '--clearmodifiers', 'alt+F4'], check=True, timeout=10)
 wait_for(lambda: not showing(gate.window), 'the window to go to the tray', 10)
-second = subprocess.run([os.path.join(BIN, 'tsl-gate')], capture_output=True, timeout=30)
+second = subprocess.run([os.path.join(BIN, 'tsl-gate')], env=PROGRAM_ENV, capture_output=True, timeout=30)
 if second.returncode != 0:
     fail('the second start ended with %s: %s' % (second.returncode, second.stderr))
 wait_for(lambda: showing(gate.window), 'the first window to show again', 10)

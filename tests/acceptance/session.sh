@@ -21,7 +21,7 @@ if [ "${1:-}" = "--in-session" ]; then
     desktop+=($!)
     rc=0
     "$TSL_BIN/tsl-devsim" --sensor ACC-S1 --temp ACC-S1=21.5 --watchdog ACC-W1 --ctl "$TSL_CTL" --no-stdin -- \
-        /usr/bin/python3 "$here/acceptance.py" --outdir "$TSL_OUT" >"$TSL_WORK/devsim.log" 2>&1 || rc=$?
+        bash "$here/scenario.sh" --outdir "$TSL_OUT" >"$TSL_WORK/devsim.log" 2>&1 || rc=$?
     kill "${desktop[@]}" 2>/dev/null || true
     exit $rc
 fi

@@ -281,12 +281,20 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(modals.seen().size(), 2, 10000);
         QCOMPARE(modals.seen()[1].text, "You have the latest version.");
 
+        // A feed that cannot be read is a failed check, not an all-clear.
+        feed.setResponse("/appcast.json", HttpScriptedResponse::text(500, "<html>"));
+        modals.expect(ModalAnswers::press(QMessageBox::Ok));
+        check->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(modals.seen().size(), 3, 10000);
+        QCOMPARE(modals.seen()[2].text,
+                 "Could not check for updates: the update feed cannot be reached or read.");
+
         // A feed that never completes: the manual check gives up after the time-out.
         feed.setResponse("/appcast.json", HttpScriptedResponse::eventStream().keepingOpen());
         modals.expect(ModalAnswers::press(QMessageBox::Ok));
         check->trigger();
-        QTRY_COMPARE_WITH_TIMEOUT(modals.seen().size(), 3, 10000);
-        QCOMPARE(modals.seen()[2].text, "No available updates.");
+        QTRY_COMPARE_WITH_TIMEOUT(modals.seen().size(), 4, 10000);
+        QCOMPARE(modals.seen()[3].text, "No available updates.");
     }
 
     void aboutBox()
