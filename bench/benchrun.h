@@ -107,9 +107,10 @@ private:
                                       const std::function<void(int second)> &everySecond);
     void addFootprintRows(const QString &prefix, const QString &what, const ProcessMeasurement &m);
     void stopProcess(QProcess &process);
-    // Starts tsl-gate on the display; nanoseconds from its start to its main window mapped, or -1.
+    // Starts tsl-gate (of the build tree, or of root) on the display; nanoseconds from its start to its main
+    // window mapped, or -1.
     qint64 startWindowProgram(QProcess &process, PrivateDisplay &display, const QString &home,
-                              const QString &log);
+                              const QString &log, const QString &root = QString(), int syntheticThings = 0);
     void measureDashboardLoad(PrivateDisplay &display);
 
     QString buildDir() const;
