@@ -323,6 +323,8 @@ void BenchRun::run()
         measureSynthetic();
     if (m_options.wants(QStringLiteral("soak")))
         measureSoak();
+    if (m_options.wants(QStringLiteral("window")))
+        measureWindow();
     addRatios();
 }
 

@@ -16,6 +16,7 @@
 #include <memory>
 
 class MosquittoBroker;
+class PrivateDisplay;
 class QProcess;
 class SimulatedHidBus;
 class SimulatedHidDevice;
@@ -85,6 +86,7 @@ private:
     void measureHidScale();
     void measureSynthetic();
     void measureSoak();
+    void measureWindow();
     void addRatios();
 
     // Registration of the gateway and its devices: settings, credentials and the device pool.
@@ -105,6 +107,11 @@ private:
                                       const std::function<void(int second)> &everySecond);
     void addFootprintRows(const QString &prefix, const QString &what, const ProcessMeasurement &m);
     void stopProcess(QProcess &process);
+    // Starts tsl-gate (of the build tree, or of root) on the display; nanoseconds from its start to its main
+    // window mapped, or -1.
+    qint64 startWindowProgram(QProcess &process, PrivateDisplay &display, const QString &home,
+                              const QString &log, const QString &root = QString(), int syntheticThings = 0);
+    void measureDashboardLoad(PrivateDisplay &display);
 
     QString buildDir() const;
     QString logPath(const QString &name) const;

@@ -4,8 +4,8 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QMap>
 #include <algorithm>
-#include <iterator>
 
 namespace {
 
@@ -41,8 +41,7 @@ QVariant ThingsStateTableModel::data(const QModelIndex &index, int role) const
     if (!index.isValid() || index.row() < 0 || index.row() >= m_things.size() || index.column() < 0 ||
         index.column() >= ColumnCount)
         return QVariant();
-    const auto it = std::next(m_things.constBegin(), index.row());
-    const ThingState &thing = it.value();
+    const ThingState &thing = m_things.at(index.row());
     switch (index.column()) {
     case ColType:
         if (role == Qt::DisplayRole)
@@ -101,43 +100,48 @@ bool ThingsStateTableModel::setData(const QModelIndex &index, const QVariant &va
     if (role != Qt::EditRole || !index.isValid() || index.column() != ColAlias || index.row() < 0 ||
         index.row() >= m_things.size())
         return false;
-    const auto it = std::next(m_things.begin(), index.row());
-    it.value().name = value.toString();
-    emit renameRequested(it.key(), it.value().name);
+    ThingState &thing = m_things[index.row()];
+    thing.name = value.toString();
+    emit renameRequested(thing.shortid, thing.name);
     emit dataChanged(index, index, {Qt::DisplayRole});
     return true;
 }
 
 int ThingsStateTableModel::rowOf(const QString &tid) const
 {
-    return int(std::distance(m_things.constBegin(), m_things.lowerBound(tid)));
+    const auto at =
+        std::lower_bound(m_things.cbegin(), m_things.cend(), tid,
+                         [](const ThingState &thing, const QString &id) { return thing.shortid < id; });
+    return int(at - m_things.cbegin());
+}
+
+bool ThingsStateTableModel::hasRow(int row, const QString &tid) const
+{
+    return row < m_things.size() && m_things.at(row).shortid == tid;
 }
 
 void ThingsStateTableModel::update(const ThingState &state)
 {
-    const QString &key = state.shortid;
-    auto it = m_things.find(key);
-    if (it != m_things.end()) {
-        it.value() = state;
-        const int row = rowOf(key);
+    const int row = rowOf(state.shortid);
+    if (hasRow(row, state.shortid)) {
+        m_things[row] = state;
         emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
         return;
     }
     // Announced at its sorted place, so rows that views hold on to (selection, an open alias
     // editor) keep pointing at their own things.
-    const int row = rowOf(key);
     beginInsertRows(QModelIndex(), row, row);
-    m_things.insert(key, state);
+    m_things.insert(row, state);
     endInsertRows();
 }
 
 void ThingsStateTableModel::remove(const QString &tid)
 {
-    if (!m_things.contains(tid))
-        return;
     const int row = rowOf(tid);
+    if (!hasRow(row, tid))
+        return;
     beginRemoveRows(QModelIndex(), row, row);
-    m_things.remove(tid);
+    m_things.remove(row);
     endRemoveRows();
 }
 
@@ -155,7 +159,9 @@ void ThingsStateTableModel::reset(const ThingStateList &list)
     if (things.isEmpty())
         return;
     beginInsertRows(QModelIndex(), 0, things.size() - 1);
-    m_things = things;
+    m_things.reserve(things.size());
+    for (const ThingState &state : qAsConst(things))
+        m_things.append(state);
     endInsertRows();
 }
 

@@ -4,7 +4,7 @@
 
 #include <QAbstractTableModel>
 #include <QJsonValue>
-#include <QMap>
+#include <QVector>
 
 // The dashboard: one row per thing, sorted by short id, with its type, serial, alias, current
 // state and registration mark. Editing the alias asks for a rename.
@@ -39,7 +39,11 @@ public slots:
     void reset(const ThingStateList &list);
 
 private:
+    // The row a thing has, or would have, in the sorted rows.
     int rowOf(const QString &tid) const;
+    bool hasRow(int row, const QString &tid) const;
 
-    QMap<QString, ThingState> m_things;
+    // Sorted by short id: a row is found by binary search and read by its index, so a change of one
+    // thing costs the same with a thousand rows as with two, however often the view asks for data.
+    QVector<ThingState> m_things;
 };

@@ -92,6 +92,38 @@ private slots:
         QCOMPARE(model.rowCount(model.index(0, 0)), 0);
     }
 
+    // Many rows arriving in no order: each lands at its sorted place, a change reaches its own row
+    // only, and removals in the middle keep the rest in order.
+    void manyRowsStaySortedAndAddressable()
+    {
+        ThingsStateTableModel model;
+        QAbstractItemModelTester tester(&model);
+        QStringList ids;
+        for (int i = 0; i < 300; ++i)
+            ids.append(QStringLiteral("thx9_100_%1").arg((i * 7919) % 300, 3, 10, QLatin1Char('0')));
+        for (const QString &id : qAsConst(ids))
+            model.update(record(id, id));
+        ids.sort();
+        QCOMPARE(column(model, ThingsStateTableModel::ColAlias), ids);
+
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        model.update(record(QStringLiteral("thx9_100_151"), QStringLiteral("renamed")));
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.at(0).at(0).toModelIndex().row(), 151);
+        QCOMPARE(model.index(151, ThingsStateTableModel::ColAlias).data().toString(),
+                 QStringLiteral("renamed"));
+        QCOMPARE(model.rowCount(), 300);
+
+        for (int i = 0; i < 300; i += 3) {
+            model.remove(QStringLiteral("thx9_100_%1").arg(i, 3, 10, QLatin1Char('0')));
+            ids.removeOne(QStringLiteral("thx9_100_%1").arg(i, 3, 10, QLatin1Char('0')));
+        }
+        model.remove(QStringLiteral("thx9_100_000")); // already gone
+        model.remove(QStringLiteral("thx9_100_999")); // sorts after every row
+        ids.replaceInStrings(QStringLiteral("thx9_100_151"), QStringLiteral("renamed"));
+        QCOMPARE(column(model, ThingsStateTableModel::ColAlias), ids);
+    }
+
     void columns_data()
     {
         QTest::addColumn<QString>("shortid");
