@@ -96,6 +96,10 @@ Aboriting update</source>
         <source>Connection to the registrar service was closed unexpectedly.</source>
         <translation>Соединение со службой регистрации неожиданно закрыто.</translation>
     </message>
+    <message>
+        <source>The registrar service did not answer in time</source>
+        <translation>Служба регистрации не ответила вовремя</translation>
+    </message>
 </context>
 <context>
     <name>DeviceConfigPage</name>
