@@ -474,14 +474,15 @@ class Campaign:
     def part_plug(self, cycles=100):
         self.note("part 2: %d unplug/replug cycles, tsl-gated under ASan" % cycles)
         home = self.home("home-plug")
-        work = os.path.join(self.work, "p2")
-        os.makedirs(work)
-        asan_log = os.path.join(work, "asan")
-        env = self.env(home,
-                       ASAN_OPTIONS="detect_leaks=1:log_path=%s:abort_on_error=0" % asan_log,
+        # Reports go to the standard error, read with the program's lines (ASan's log_path crashes
+        # at start under the umockdev preload). Full stacks, so a leak inside libcrypto (built
+        # without frame pointers) shows who allocated it; a quarantine of 8 MiB instead of 256, so
+        # that RSS tells live memory from freed memory ASan holds back.
+        env = self.env(home, ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:fast_unwind_on_malloc=0:"
+                                          "quarantine_size_mb=8",
                        LSAN_OPTIONS="suppressions=%s:print_suppressions=0" %
                        os.path.join(self.source, "tests", "lsan.supp"),
-                       UBSAN_OPTIONS="print_stacktrace=1:log_path=%s" % asan_log)
+                       UBSAN_OPTIONS="print_stacktrace=1")
         devices = {"S1": ("sensor", "thx9_100_S1"), "W1": ("watchdog", "watchdog_100_W1")}
         gw = self.gated(self.asan, ["--sensor", "S1", "--temp", "S1=21", "--watchdog", "W1"], ["--rescan", "1"],
                         home, "p2-gated", env=env)
@@ -498,6 +499,8 @@ class Campaign:
                 if pid:
                     break
                 time.sleep(0.1)
+            if not self.expect(pid is not None, "part 2: tsl-gated not found"):
+                return
             time.sleep(2)
             fds.append(open_fds(pid))
             rss.append(proc_status(pid, "VmRSS"))
@@ -525,10 +528,11 @@ class Campaign:
         finally:
             code = gw.stop(timeout=60)
         elapsed = time.monotonic() - started
-        reports = [f for f in os.listdir(work) if f.startswith("asan.")]
-        gated_reports = [f for f in reports if pid and f == "asan.%d" % pid]
-        verdict = "clean" if not gated_reports and code == 0 else "REPORT (%s)" % ", ".join(
-            os.path.join(work, f) for f in gated_reports) if gated_reports else "exit %s" % code
+        reports = [m.group(0) for _, m in gw.matching(r"(ERROR: \w+Sanitizer.*|runtime error:.*|SUMMARY: .*)")]
+        if reports:
+            verdict = "REPORT: %s (see %s)" % (reports[-1], self.log("p2-gated"))
+        else:
+            verdict = "clean" if code == 0 else "exit %s" % code
         print("\n### Unplug and replug, tsl-gated under ASan+UBSan\n")
         print("| cycles | back with alias and regid | fds before / after | RSS MiB before / after 10 / "
               "after %d | slowest cycle (s) | run (s) | ASan at exit |" % cycles)
@@ -539,12 +543,13 @@ class Campaign:
             mib(rss[-1] if len(rss) > 2 else None), slowest, elapsed, verdict))
         print("\ntsl-gated rescans every second; a cycle unplugs the device, waits for its row to go, "
               "plugs it again and waits for its row with the same name and registration id. RSS under "
-              "ASan includes its quarantine of freed memory.")
+              "ASan includes its quarantine of freed memory, capped at 8 MiB for this run "
+              "(quarantine_size_mb=8).")
         self.expect(back == cycles, "part 2: %d of %d replugs came back wrong or not at all: %s" % (
             cycles - back, cycles, " ".join(wrong[:10])))
         self.expect(len(fds) == 2 and fds[0] == fds[1], "part 2: open descriptors %s" % fds)
-        self.expect(len(rss) == 3 and None not in rss and rss[2] - rss[1] <= 8 * 1024,
-                    "part 2: RSS grew more than 8 MiB over the last %d cycles" % (cycles - 10))
+        self.expect(len(rss) == 3 and None not in rss and rss[2] - rss[1] <= 12 * 1024,
+                    "part 2: RSS grew more than 12 MiB over the last %d cycles" % (cycles - 10))
         self.expect(verdict == "clean", "part 2: ASan verdict %s" % verdict)
         self.summary.append("plug %d/%d, ASan %s" % (back, cycles, verdict))
 
@@ -750,7 +755,10 @@ class Campaign:
         cases = [
             ("control: a proper code and result", [code, ("result", {"fleet": [
                 {"id": "thx9_100_S9_ctl00001", "alias": "thx9 S9"}]})], "ok"),
-            ("garbage events, then an error event", [code, ("raw", b"".join(garbage)),
+            # A NUL drops the rest of its network block: the error event comes in a block of its own,
+            # after a line end for whatever line the garbage left open.
+            ("garbage events, then an error event", [code, ("raw", b"".join(garbage)), ("pause", 0.3),
+                                                      ("raw", b"\n\n"),
                                                       ("error", {"code": 452, "error": "after garbage"})], 452),
             ("an endless line after the code", [code, ("endless", None)], 504),
             ("a 100 MB data field, then an error event", [code, ("bigdata", big),
@@ -780,6 +788,7 @@ class Campaign:
                     if done or gw.p.poll() is not None:
                         break
                 took = time.monotonic() - started
+                pid = pid or descendant(gw.pid, "tsl-gated")
                 if pid:
                     peak = max(peak or 0, proc_status(pid, "VmHWM") or 0)
                 gw.stop()
@@ -877,6 +886,9 @@ class HostileRegistrar:
                 out.write(chunk)
                 out.flush()
                 time.sleep(0.05)  # about 20 MB/s, endless
+        elif kind == "pause":
+            out.flush()
+            time.sleep(arg)
         elif kind == "stall":
             self.stopping.wait()
         out.flush()
