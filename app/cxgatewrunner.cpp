@@ -16,10 +16,11 @@
 #include <QSet>
 #include <QSettings>
 #include <QThread>
+#include <QTimer>
 
 CxgatewRunner::CxgatewRunner(QObject *parent, const QString &programDir)
     : QObject(parent), m_gateway(new GatewayThing(this)), m_loader(new PluginLoader(this, programDir)),
-      m_events(new QSSEManager(this))
+      m_events(new QSSEManager(this)), m_regDeadline(new QTimer(this))
 {
     ThingState::registerMetaTypes();
 
@@ -36,6 +37,14 @@ CxgatewRunner::CxgatewRunner(QObject *parent, const QString &programDir)
 
     connect(m_events, &QSSEManager::finished, this, &CxgatewRunner::reg_closed);
     connect(m_events, &QSSEManager::dataReady, this, &CxgatewRunner::reg_dataRead);
+    m_regDeadline->setSingleShot(true);
+    connect(m_regDeadline, &QTimer::timeout, this, &CxgatewRunner::reg_timedOut);
+}
+
+void CxgatewRunner::setRegistrarPatience(int firstMs, int graceMs)
+{
+    m_regFirstMs = qBound(0, firstMs, 3600000);
+    m_regGraceMs = qBound(0, graceMs, 3600000);
 }
 
 CxgatewRunner::~CxgatewRunner()
@@ -359,7 +368,9 @@ void CxgatewRunner::generateDoc()
         m_busy = false;
         emit finished(ProcReg,
                       errorResult(400, tr("Cannot establish a connection to the registrar service")));
+        return;
     }
+    m_regDeadline->start(m_regFirstMs);
 }
 
 void CxgatewRunner::reg_dataRead(const QString &evt, const QString &msg, const QString &id)
@@ -368,16 +379,35 @@ void CxgatewRunner::reg_dataRead(const QString &evt, const QString &msg, const Q
     const QJsonDocument doc = QJsonDocument::fromJson(msg.toUtf8());
     if (evt == QLatin1String("error")) {
         m_busy = false;
+        m_regDeadline->stop();
         emit finished(ProcReg, doc.object());
         m_events->close();
     } else if (evt == QLatin1String("code")) {
+        // The code is valid for "timeout" seconds; the result may come until then, and a little
+        // after. A validity beyond a day is the registrar's mistake, not a reason to wait longer.
+        const int validMs = qBound(0, doc.object().value(QStringLiteral("timeout")).toInt(), 86400) * 1000;
+        if (m_busy)
+            m_regDeadline->start(validMs + m_regGraceMs);
         emit finished(RegCode, doc.object());
     } else if (evt == QLatin1String("result")) {
         m_busy = false;
+        m_regDeadline->stop();
         QMetaObject::invokeMethod(m_events, &QSSEManager::close, Qt::QueuedConnection);
+        // A result that is no JSON object still ends the exchange: the wizard waits for its answer.
         if (doc.isObject())
             processResult(doc.object());
+        else
+            emit finished(ProcReg, errorResult(498, tr("Reply processing error")));
     }
+}
+
+void CxgatewRunner::reg_timedOut()
+{
+    if (!m_busy)
+        return;
+    m_busy = false;
+    m_events->close();
+    emit finished(ProcReg, errorResult(504, tr("The registrar service did not answer in time")));
 }
 
 void CxgatewRunner::processResult(const QJsonObject &result)
@@ -405,6 +435,7 @@ void CxgatewRunner::processResult(const QJsonObject &result)
 
 void CxgatewRunner::reg_closed()
 {
+    m_regDeadline->stop();
     if (m_busy)
         emit finished(ProcReg,
                       errorResult(500, tr("Connection to the registrar service was closed unexpectedly.")));

@@ -13,6 +13,7 @@ class GatewayThing;
 class PluginLoader;
 class QAbstractThing;
 class QSSEManager;
+class QTimer;
 struct PoolEntry;
 
 // The worker that does the gateway's real work off the user-interface thread. It lives on its own
@@ -58,6 +59,10 @@ public:
     GatewayThing *gateway() const;
     const QList<QAbstractThing *> &things() const;
 
+    // How long a registration waits for the registrar: firstMs for its code, then the code's own
+    // validity plus graceMs for the result. Defaults: one minute, and thirty seconds.
+    void setRegistrarPatience(int firstMs, int graceMs);
+
 public slots:
     void loadPlugins();
     void rescan();
@@ -92,6 +97,7 @@ private slots:
     void thing_mediumGone();
     void reg_closed();
     void reg_dataRead(const QString &evt, const QString &msg, const QString &id);
+    void reg_timedOut();
     void thing_serialChanged(const QString &old, const QString &current);
 
 private:
@@ -108,4 +114,8 @@ private:
     PluginLoader *m_loader = nullptr;
     QSSEManager *m_events = nullptr;
     bool m_busy = false;
+    // Ends a registration whose registrar stays silent (or keeps talking) past its time.
+    QTimer *m_regDeadline = nullptr;
+    int m_regFirstMs = 60000;
+    int m_regGraceMs = 30000;
 };

@@ -149,8 +149,11 @@ bool CalvexCloudClient::connectToBroker(const QString &clientId, int keepAlive, 
     if (m_client)
         stopClient();
     m_reportedFailure.clear();
+    // A connection refused before it starts is a failure like any other: whoever shows the
+    // reason of the last failure must learn this one too.
     if (clientId.isEmpty()) {
         m_lastError = QStringLiteral("clientid cannot be empty");
+        reportFailure();
         return false;
     }
     if (keepAlive <= 0)
@@ -164,11 +167,13 @@ bool CalvexCloudClient::connectToBroker(const QString &clientId, int keepAlive, 
     const QSslKey key = QCredentialStore::storedKey();
     if (key.isNull()) {
         m_lastError = QStringLiteral("Key is missing / invalid");
+        reportFailure();
         return false;
     }
     const QSslCertificate certificate = QCredentialStore::storedCertificate();
     if (certificate.isNull()) {
         m_lastError = QStringLiteral("Certificate is missing / invalid");
+        reportFailure();
         return false;
     }
     tls.setLocalCertificate(certificate);

@@ -29,7 +29,7 @@ public:
     ~CalvexCloudClient() override;
 
     // Starts connecting (the outcome arrives through connectivityChanged or lastError). False when
-    // the client id is empty or the credentials cannot be loaded.
+    // the client id is empty or the credentials cannot be loaded, reported as connectionFailed too.
     bool connectToBroker(const QString &clientId, int keepAlive, const QString &host, quint16 port);
     // Disconnects and disposes of the MQTT connection; forgets subscriptions and queued messages.
     void stopClient();

@@ -52,6 +52,9 @@ bool QSSEManager::openStream(const QUrl &url)
         m_manager = nullptr;
         return false;
     }
+    // The network layer stops reading from the socket while this much waits to be read here, so
+    // a registrar that sends faster than we parse cannot fill the memory.
+    m_reply->setReadBufferSize(ReadBufferSize);
 
     m_parser.reset();
     connect(m_reply, &QNetworkReply::readyRead, this, &QSSEManager::dataReceived);

@@ -47,6 +47,9 @@ private slots:
 private:
     void forgetReply();
 
+    // Bytes the network layer may hold for us before it stops reading from the socket.
+    static constexpr qint64 ReadBufferSize = 256 * 1024;
+
     QNetworkAccessManager *m_manager = nullptr;
     QNetworkReply *m_reply = nullptr;
     QSSEParser m_parser; // line buffer, event, data, last event id and retry of the stream

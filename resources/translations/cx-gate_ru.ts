@@ -100,6 +100,10 @@ Aboriting update</source>
         <source>Cannot restore settings from %1 - the settings file cannot be written</source>
         <translation>Невозможно восстановить настройки из %1 - файл настроек недоступен для записи</translation>
     </message>
+    <message>
+        <source>The registrar service did not answer in time</source>
+        <translation>Служба регистрации не ответила вовремя</translation>
+    </message>
 </context>
 <context>
     <name>DeviceConfigPage</name>

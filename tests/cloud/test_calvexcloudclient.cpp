@@ -157,10 +157,15 @@ void TestCalvexCloudClient::noCredentials()
     QVERIFY(QFileInfo(credentialDir()).isDir());
     QCOMPARE(mode(credentialDir()), 0700);
 
+    // Refusals before any connection starts are reported as failures too, every time.
+    QSignalSpy failures(&client, &CalvexCloudClient::connectionFailed);
     QVERIFY(!client.connectToBroker(QString(), 300, QStringLiteral("127.0.0.1"), 1));
     QCOMPARE(client.lastError(), QStringLiteral("clientid cannot be empty"));
     QVERIFY(!client.connectToBroker(QStringLiteral("gw"), 300, QStringLiteral("127.0.0.1"), 1));
     QCOMPARE(client.lastError(), QStringLiteral("Key is missing / invalid"));
+    QVERIFY(!client.connectToBroker(QStringLiteral("gw"), 300, QStringLiteral("127.0.0.1"), 1));
+    QCOMPARE(failures.size(), 3);
+    QCOMPARE(failures.last().value(0).toString(), QStringLiteral("Key is missing / invalid"));
     QVERIFY(!client.findChild<QMqttConnection *>());
     QVERIFY(!client.connected());
 

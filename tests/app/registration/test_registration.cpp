@@ -4,6 +4,7 @@
 #include "devicepool.h"
 #include "eventwait.h"
 #include "gatewaything.h"
+#include "httptestserver.h"
 #include "mosquittosubscriber.h"
 #include "poolfixture.h"
 #include "runnerharness.h"
@@ -233,6 +234,38 @@ private slots:
         h.clearRecords();
         h.host().generateDoc();
         QVERIFY(h.waitForCompletion(CxgatewRunner::ProcReg, 0, 30000).toJsonObject().value("code") != 409);
+    }
+
+    // A registrar that answers nonsense or falls silent still ends the exchange, and the stream.
+    void misbehavingRegistrar_data()
+    {
+        QTest::addColumn<QByteArray>("stream");
+        QTest::addColumn<int>("code");
+        const QByteArray code = "event: code\ndata: {\"value\": 123456, \"timeout\": 1}\n\n";
+        QTest::newRow("result that is no JSON object") << code + "event: result\ndata: {\"id\n\n" << 498;
+        QTest::newRow("silent after the code") << code << 504;
+        QTest::newRow("silent from the start") << QByteArray(": hello\n") << 504;
+    }
+    void misbehavingRegistrar()
+    {
+        QFETCH(QByteArray, stream);
+        QFETCH(int, code);
+        HttpTestServer registrar;
+        QVERIFY(registrar.start());
+        registrar.setFallback(HttpScriptedResponse::eventStream().send(stream).keepingOpen());
+        QSettings().setValue(Key::WebRegEndpoint, registrar.url("/iot/register").toString());
+        RunnerHarness &h = startRunner();
+        h.host().post([](CxgatewRunner *runner) { runner->setRegistrarPatience(1000, 500); });
+        nameEverything(h, h.request(&RunnerHost::generateDoc, CxgatewRunner::AliasFill).toStringList());
+        h.clearRecords();
+        h.host().generateDoc();
+        QCOMPARE(h.waitForCompletion(CxgatewRunner::ProcReg, 0, 10000).toJsonObject().value("code").toInt(),
+                 code);
+        QTRY_COMPARE(registrar.openConnections(), 0);
+        h.clearRecords();
+        h.host().generateDoc();
+        QCOMPARE(h.waitForCompletion(CxgatewRunner::ProcReg, 0, 10000).toJsonObject().value("code").toInt(),
+                 code);
     }
 
     void unreachableRegistrar()
