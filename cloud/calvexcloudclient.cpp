@@ -2,11 +2,14 @@
 
 #include "deployment.h"
 #include "qcredentialstore.h"
+#include "settingskeys.h"
 
+#include <QDateTime>
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QSslConfiguration>
 #include <QTimer>
 #include <QtGlobal>
@@ -24,6 +27,9 @@ constexpr int ReconnectInterval = 10000;
 constexpr int DefaultKeepAlive = 120;
 constexpr int StopStepMs = 250;
 constexpr int StopSteps = 10;
+constexpr int BacklogIntervalMs = 1000;
+// Reports are acknowledged by the broker.
+constexpr quint8 ReportQos = 1;
 // Environment override of the compiled trust anchors, for private deployments and test brokers.
 constexpr char CaBundleVariable[] = "TSL_GATE_CA_BUNDLE";
 
@@ -84,6 +90,20 @@ CalvexCloudClient::CalvexCloudClient(QObject *parent)
     qRegisterMetaType<CalvexCloudClient::SSLStatus>("CalvexCloudClient::SSLStatus");
     qRegisterMetaType<MqttMessage>("MqttMessage");
     qRegisterMetaType<QMqttConnection::ClientError>("QMqttConnection::ClientError");
+    qRegisterMetaType<OutboxBacklog>("OutboxBacklog");
+    m_backlogTimer = new QTimer(this);
+    m_backlogTimer->setSingleShot(true);
+    m_backlogTimer->setInterval(BacklogIntervalMs);
+    connect(m_backlogTimer, &QTimer::timeout, this, &CalvexCloudClient::announceBacklog);
+    // What a previous run left waiting is shown from the start; a client made for a moment (the
+    // credential operations) never opens the database.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            outbox();
+            announceBacklog();
+        },
+        Qt::QueuedConnection);
 }
 
 CalvexCloudClient::~CalvexCloudClient()
@@ -153,6 +173,7 @@ bool CalvexCloudClient::connectToBroker(const QString &clientId, int keepAlive, 
         m_lastError = QStringLiteral("clientid cannot be empty");
         return false;
     }
+    applyOutboxSettings();
     if (keepAlive <= 0)
         keepAlive = DefaultKeepAlive;
     // MQTT carries the keep-alive in 16 bits; longer periods are capped rather than wrapped around.
@@ -242,7 +263,9 @@ void CalvexCloudClient::stopClient()
         }
         emit connectivityChanged(false);
     }
-    m_queue.clear();
+    // The report in flight, if any, stays first in the outbox and goes out again on the next
+    // connection.
+    m_inflight = 0;
 }
 
 void CalvexCloudClient::subscribe(const QString &tid)
@@ -271,24 +294,99 @@ void CalvexCloudClient::publish(const QString &tid, const QJsonObject &jdata)
 
 void CalvexCloudClient::publish(const QString &tid, const QByteArray &data)
 {
-    MqttMessage message;
-    message.topic = stateTopic(tid);
-    message.payload = data;
-    if (!connected() || !m_queue.isEmpty())
-        m_queue.append(message);
-    else
-        m_client->publish(message);
+    outbox().append(tid, data, QDateTime::currentMSecsSinceEpoch());
+    backlogTouched();
+    if (connected())
+        sendNextQueued();
 }
 
+// Hands the oldest report to the library unless one is in flight: one report per acknowledgement.
 void CalvexCloudClient::sendNextQueued()
 {
-    if (!m_queue.isEmpty() && m_client)
-        m_client->publish(m_queue.takeFirst());
+    if (!m_client || m_inflight != 0)
+        return;
+    Outbox &box = outbox();
+    while (const Outbox::Entry *head = box.head()) {
+        if (m_recipientCheck && !m_recipientCheck(head->tid)) {
+            qCritical("Dropped a report for %s, which this gateway no longer holds",
+                      qUtf8Printable(head->tid));
+            box.dropHead();
+            backlogTouched();
+            continue;
+        }
+        MqttMessage message;
+        message.topic = stateTopic(head->tid);
+        message.payload = head->payload;
+        message.qos = ReportQos;
+        const quint16 packet = m_client->publish(message);
+        if (packet != 0) {
+            m_inflight = head->id;
+            m_inflightPacket = packet;
+            return;
+        }
+        if (!m_client->isConnectedToHost())
+            return; // it waits for the next connection
+        // Refused while connected (a topic MQTT cannot carry): it would block every later report.
+        qCritical("Dropped a report for %s that the MQTT library refused", qUtf8Printable(head->tid));
+        box.dropHead();
+        backlogTouched();
+    }
+}
+
+Outbox &CalvexCloudClient::outbox()
+{
+    if (!m_outbox) {
+        m_outbox = std::make_unique<Outbox>();
+        applyOutboxSettings();
+        m_outbox->open(Outbox::defaultPath());
+        backlogTouched();
+    }
+    return *m_outbox;
+}
+
+void CalvexCloudClient::applyOutboxSettings()
+{
+    if (!m_outbox)
+        return;
+    const QSettings settings;
+    Outbox::Limits limits;
+    limits.messages = Key::CloudOutboxMessages.read(settings).toInt();
+    limits.bytes = qint64(Key::CloudOutboxMB.read(settings).toInt()) * 1024 * 1024;
+    m_outbox->setLimits(limits);
+    backlogTouched();
+}
+
+OutboxBacklog CalvexCloudClient::backlog()
+{
+    return outbox().backlog();
+}
+
+void CalvexCloudClient::discardBacklog()
+{
+    outbox().clear();
+    m_inflight = 0;
+    backlogTouched();
+}
+
+void CalvexCloudClient::backlogTouched()
+{
+    if (!m_backlogTimer->isActive())
+        m_backlogTimer->start();
+}
+
+void CalvexCloudClient::announceBacklog()
+{
+    const OutboxBacklog now = outbox().backlog();
+    if (now == m_announcedBacklog)
+        return;
+    m_announcedBacklog = now;
+    emit backlogChanged(now);
 }
 
 void CalvexCloudClient::client_connected()
 {
     m_reportedFailure.clear();
+    m_inflight = 0;
     emit connectivityChanged(true);
     if (!m_client)
         return;
@@ -299,6 +397,8 @@ void CalvexCloudClient::client_connected()
 
 void CalvexCloudClient::client_disconnected()
 {
+    // What was in flight may or may not have reached the broker: it goes again, first.
+    m_inflight = 0;
     emit connectivityChanged(false);
 }
 
@@ -340,6 +440,11 @@ void CalvexCloudClient::client_unsubscribed(const QString &topic)
 
 void CalvexCloudClient::client_published(const MqttMessage &message)
 {
+    if (m_inflight != 0 && message.id == m_inflightPacket) {
+        outbox().remove(m_inflight);
+        m_inflight = 0;
+        backlogTouched();
+    }
     const QRegularExpressionMatch match = stateTopicPattern().match(message.topic);
     if (match.hasMatch())
         emit messagePublished(match.captured(1));
