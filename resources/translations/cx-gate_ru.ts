@@ -107,6 +107,74 @@ Aboriting update</source>
 <context>
     <name>MainWindow</name>
     <message>
+        <source>Reports kept while the cloud is out of reach; when the outbox is full, the oldest report is dropped</source>
+        <translation>Отчёты, которые ждут связи с облаком; когда очередь полна, самый старый отчёт удаляется</translation>
+    </message>
+    <message>
+        <source>Outbox:</source>
+        <translation>Очередь отправки:</translation>
+    </message>
+    <message>
+        <source> reports</source>
+        <translation> отчётов</translation>
+    </message>
+    <message>
+        <source> MB</source>
+        <translation> МБ</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n second(s)</source>
+        <translation>
+            <numerusform>%n секунду</numerusform>
+            <numerusform>%n секунды</numerusform>
+            <numerusform>%n секунд</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n minute(s)</source>
+        <translation>
+            <numerusform>%n минуту</numerusform>
+            <numerusform>%n минуты</numerusform>
+            <numerusform>%n минут</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n hour(s)</source>
+        <translation>
+            <numerusform>%n час</numerusform>
+            <numerusform>%n часа</numerusform>
+            <numerusform>%n часов</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n day(s)</source>
+        <translation>
+            <numerusform>%n день</numerusform>
+            <numerusform>%n дня</numerusform>
+            <numerusform>%n дней</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n report(s) waiting for the cloud, the oldest for %1</source>
+        <translation>
+            <numerusform>%n отчёт ждёт отправки в облако, самый старый уже %1</numerusform>
+            <numerusform>%n отчёта ждут отправки в облако, самый старый уже %1</numerusform>
+            <numerusform>%n отчётов ждут отправки в облако, самый старый уже %1</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n dropped</source>
+        <translation>
+            <numerusform>%n удалён</numerusform>
+            <numerusform>%n удалено</numerusform>
+            <numerusform>%n удалено</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>kept in memory only: they are lost if the program ends</source>
+        <translation>хранятся только в памяти: они пропадут, если программа завершится</translation>
+    </message>
+    <message>
         <source>Tessel Gateway</source>
         <translation>Tessel Gateway</translation>
     </message>
