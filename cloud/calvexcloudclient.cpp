@@ -28,6 +28,8 @@ constexpr int DefaultKeepAlive = 120;
 constexpr int StopStepMs = 250;
 constexpr int StopSteps = 10;
 constexpr int BacklogIntervalMs = 1000;
+// While connected, reports younger than this are on their way rather than a backlog.
+constexpr qint64 InTransitMs = 2000;
 // Reports are acknowledged by the broker.
 constexpr quint8 ReportQos = 1;
 // Environment override of the compiled trust anchors, for private deployments and test brokers.
@@ -376,7 +378,15 @@ void CalvexCloudClient::backlogTouched()
 
 void CalvexCloudClient::announceBacklog()
 {
-    const OutboxBacklog now = outbox().backlog();
+    OutboxBacklog now = outbox().backlog();
+    if (!now.isEmpty()) {
+        // Look again while anything waits: the drain moves on, and so does the age of the oldest.
+        m_backlogTimer->start();
+        if (connected() && now.oldestQueued > QDateTime::currentMSecsSinceEpoch() - InTransitMs) {
+            now.waiting = 0;
+            now.oldestQueued = 0;
+        }
+    }
     if (now == m_announcedBacklog)
         return;
     m_announcedBacklog = now;

@@ -87,7 +87,8 @@ signals:
     // text differs from the previous failure's, so a broker refusing every retry the same way is
     // reported once; a successful connection or a new connectToBroker starts over.
     void connectionFailed(const QString &text);
-    // The outbox's figures changed; at most once a second.
+    // The outbox's figures changed; at most once a second. Reports that have waited less than two
+    // seconds on a working connection are on their way, not a backlog: they are not counted.
     void backlogChanged(const OutboxBacklog &backlog);
 
 public slots:
