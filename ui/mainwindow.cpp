@@ -421,19 +421,16 @@ QString MainWindow::backlogText() const
         qMax<qint64>(0, (QDateTime::currentMSecsSinceEpoch() - m_backlog.oldestQueued) / 1000);
     QString age;
     if (seconds < 120)
-        age = tr("%n second(s)", nullptr, int(seconds));
+        age = tr("%1 s").arg(seconds);
     else if (seconds < 2 * 3600)
-        age = tr("%n minute(s)", nullptr, int(seconds / 60));
+        age = tr("%1 min").arg(seconds / 60);
     else if (seconds < 2 * 86400)
-        age = tr("%n hour(s)", nullptr, int(seconds / 3600));
+        age = tr("%1 h").arg(seconds / 3600);
     else
-        age = tr("%n day(s)", nullptr, int(qMin<qint64>(seconds / 86400, std::numeric_limits<int>::max())));
-    QString text =
-        tr("%n report(s) waiting for the cloud, the oldest for %1", nullptr, m_backlog.waiting).arg(age);
+        age = tr("%1 d").arg(seconds / 86400);
+    QString text = tr("Reports waiting for the cloud: %1, the oldest for %2").arg(m_backlog.waiting).arg(age);
     if (m_backlog.dropped > 0)
-        text +=
-            QLatin1String("; ") +
-            tr("%n dropped", nullptr, int(qMin<qint64>(m_backlog.dropped, std::numeric_limits<int>::max())));
+        text += QLatin1String("; ") + tr("dropped: %1").arg(m_backlog.dropped);
     if (m_backlog.memoryOnly)
         text += QLatin1String("; ") + tr("kept in memory only: they are lost if the program ends");
     return text;

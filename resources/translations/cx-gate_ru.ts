@@ -122,53 +122,29 @@ Aboriting update</source>
         <source> MB</source>
         <translation> МБ</translation>
     </message>
-    <message numerus="yes">
-        <source>%n second(s)</source>
-        <translation>
-            <numerusform>%n секунду</numerusform>
-            <numerusform>%n секунды</numerusform>
-            <numerusform>%n секунд</numerusform>
-        </translation>
+    <message>
+        <source>%1 s</source>
+        <translation>%1 с</translation>
     </message>
-    <message numerus="yes">
-        <source>%n minute(s)</source>
-        <translation>
-            <numerusform>%n минуту</numerusform>
-            <numerusform>%n минуты</numerusform>
-            <numerusform>%n минут</numerusform>
-        </translation>
+    <message>
+        <source>%1 min</source>
+        <translation>%1 мин</translation>
     </message>
-    <message numerus="yes">
-        <source>%n hour(s)</source>
-        <translation>
-            <numerusform>%n час</numerusform>
-            <numerusform>%n часа</numerusform>
-            <numerusform>%n часов</numerusform>
-        </translation>
+    <message>
+        <source>%1 h</source>
+        <translation>%1 ч</translation>
     </message>
-    <message numerus="yes">
-        <source>%n day(s)</source>
-        <translation>
-            <numerusform>%n день</numerusform>
-            <numerusform>%n дня</numerusform>
-            <numerusform>%n дней</numerusform>
-        </translation>
+    <message>
+        <source>%1 d</source>
+        <translation>%1 дн</translation>
     </message>
-    <message numerus="yes">
-        <source>%n report(s) waiting for the cloud, the oldest for %1</source>
-        <translation>
-            <numerusform>%n отчёт ждёт отправки в облако, самый старый уже %1</numerusform>
-            <numerusform>%n отчёта ждут отправки в облако, самый старый уже %1</numerusform>
-            <numerusform>%n отчётов ждут отправки в облако, самый старый уже %1</numerusform>
-        </translation>
+    <message>
+        <source>Reports waiting for the cloud: %1, the oldest for %2</source>
+        <translation>Отчётов ждут отправки в облако: %1, самый старый ждёт %2</translation>
     </message>
-    <message numerus="yes">
-        <source>%n dropped</source>
-        <translation>
-            <numerusform>%n удалён</numerusform>
-            <numerusform>%n удалено</numerusform>
-            <numerusform>%n удалено</numerusform>
-        </translation>
+    <message>
+        <source>dropped: %1</source>
+        <translation>удалено: %1</translation>
     </message>
     <message>
         <source>kept in memory only: they are lost if the program ends</source>
