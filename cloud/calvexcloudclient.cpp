@@ -34,6 +34,8 @@ constexpr qint64 InTransitMs = 2000;
 constexpr quint8 ReportQos = 1;
 // Environment override of the compiled trust anchors, for private deployments and test brokers.
 constexpr char CaBundleVariable[] = "TSL_GATE_CA_BUNDLE";
+// Environment override of where the outbox lives; "memory" keeps it in memory (benchmarks).
+constexpr char OutboxVariable[] = "TSL_GATE_OUTBOX";
 
 const QRegularExpression &updateTopicPattern()
 {
@@ -340,7 +342,11 @@ Outbox &CalvexCloudClient::outbox()
     if (!m_outbox) {
         m_outbox = std::make_unique<Outbox>();
         applyOutboxSettings();
-        m_outbox->open(Outbox::defaultPath());
+        const QString path = qEnvironmentVariable(OutboxVariable, Outbox::defaultPath());
+        if (path == QLatin1String("memory"))
+            qInfo("The outbox is kept in memory only, as %s asks", OutboxVariable);
+        else
+            m_outbox->open(path);
         backlogTouched();
     }
     return *m_outbox;
