@@ -12,8 +12,9 @@
 namespace {
 
 constexpr char DatabaseName[] = "outbox.db";
-// AUTOINCREMENT: an id is never given twice, so a late acknowledgement cannot hit a newer report.
-constexpr char Schema[] = "CREATE TABLE IF NOT EXISTS outbox(id INTEGER PRIMARY KEY AUTOINCREMENT, "
+// Ids are given by the outbox, counting on from the largest ever used in this run, so a late
+// acknowledgement cannot hit a newer report even after the table emptied.
+constexpr char Schema[] = "CREATE TABLE IF NOT EXISTS outbox(id INTEGER PRIMARY KEY, "
                           "tid TEXT NOT NULL, payload BLOB NOT NULL, queued INTEGER NOT NULL)";
 
 bool isBusy(int rc)
@@ -100,7 +101,8 @@ Outbox::Opened Outbox::tryOpen(const QString &path, QString *why)
     // (and dropped by the kernel when the process dies). WAL without fsync per report: a report
     // survives the end of the process, whatever the end; an operating system crash may lose the last.
     if (!exec("PRAGMA locking_mode=EXCLUSIVE") || !exec("PRAGMA journal_mode=WAL") ||
-        !exec("PRAGMA synchronous=NORMAL") || !exec("BEGIN EXCLUSIVE"))
+        !exec("PRAGMA synchronous=NORMAL") || !exec("PRAGMA journal_size_limit=4194304") ||
+        !exec("BEGIN EXCLUSIVE"))
         return failed();
     if (!exec(Schema) || !exec("COMMIT"))
         return failed();
@@ -118,18 +120,21 @@ Outbox::Opened Outbox::tryOpen(const QString &path, QString *why)
     }
 
     sqlite3_stmt *totals = nullptr;
-    if (!prepare(&totals, "SELECT COUNT(*), TOTAL(LENGTH(payload) + LENGTH(CAST(tid AS BLOB))) FROM outbox"))
+    if (!prepare(&totals, "SELECT COUNT(*), TOTAL(LENGTH(payload) + LENGTH(CAST(tid AS BLOB))), "
+                          "IFNULL(MAX(id), 0) FROM outbox"))
         return failed();
     const bool counted = sqlite3_step(totals) == SQLITE_ROW;
     const int count = counted ? sqlite3_column_int(totals, 0) : 0;
     const qint64 bytes = counted ? qint64(sqlite3_column_double(totals, 1)) : 0;
+    const qint64 lastId = counted ? sqlite3_column_int64(totals, 2) : 0;
     sqlite3_finalize(totals);
-    if (!counted || !prepare(&m_insert, "INSERT INTO outbox(tid, payload, queued) VALUES(?, ?, ?)") ||
+    if (!counted || !prepare(&m_insert, "INSERT INTO outbox(id, tid, payload, queued) VALUES(?, ?, ?, ?)") ||
         !prepare(&m_delete, "DELETE FROM outbox WHERE id = ?") ||
         !prepare(&m_first, "SELECT id, tid, payload, queued FROM outbox ORDER BY id LIMIT 1"))
         return failed();
     m_count = count;
     m_bytes = bytes;
+    m_lastId = qMax(m_lastId, lastId);
     if (!loadHead())
         return failed();
     return Opened::Yes;
@@ -224,22 +229,22 @@ qint64 Outbox::append(const QString &tid, const QByteArray &payload, qint64 queu
     while (m_count > 0 && (m_count >= m_limits.messages || m_bytes + size > m_limits.bytes))
         dropOldest();
 
+    entry.id = ++m_lastId;
     if (m_db) {
-        sqlite3_bind_text(m_insert, 1, tidUtf8.constData(), tidUtf8.size(), SQLITE_STATIC);
-        sqlite3_bind_blob(m_insert, 2, payload.constData(), payload.size(), SQLITE_STATIC);
-        sqlite3_bind_int64(m_insert, 3, queuedMs);
+        sqlite3_bind_int64(m_insert, 1, entry.id);
+        sqlite3_bind_text(m_insert, 2, tidUtf8.constData(), tidUtf8.size(), SQLITE_STATIC);
+        sqlite3_bind_blob(m_insert, 3, payload.constData(), payload.size(), SQLITE_STATIC);
+        sqlite3_bind_int64(m_insert, 4, queuedMs);
         const int rc = sqlite3_step(m_insert);
         sqlite3_reset(m_insert);
         sqlite3_clear_bindings(m_insert);
         if (rc == SQLITE_DONE)
-            entry.id = sqlite3_last_insert_rowid(m_db);
+            m_unsaved = true;
         else
             fallBack("store a report");
     }
-    if (!m_db) {
-        entry.id = m_nextMemoryId++;
+    if (!m_db)
         m_memory.push_back(entry);
-    }
     if (m_count == 0)
         m_head = entry;
     ++m_count;
@@ -268,6 +273,7 @@ void Outbox::remove(qint64 id)
     if (m_db && !deleteRow(id))
         fallBack("remove a sent report");
     if (m_db) {
+        m_unsaved = true;
         --m_count;
         m_bytes -= m_head.size();
         if (!loadHead())
@@ -298,7 +304,6 @@ void Outbox::fallBack(const char *what)
     // Whatever the database still gives moves to memory; the files go, so that a restart does not
     // send those reports a second time.
     std::deque<Entry> rows;
-    qint64 lastId = qMax(m_head.id, m_db ? qint64(sqlite3_last_insert_rowid(m_db)) : 0);
     sqlite3_stmt *all = nullptr;
     if (prepare(&all, "SELECT id, tid, payload, queued FROM outbox ORDER BY id")) {
         while (sqlite3_step(all) == SQLITE_ROW)
@@ -314,16 +319,22 @@ void Outbox::fallBack(const char *what)
     for (const Entry &entry : m_memory)
         m_bytes += entry.size();
     m_head = m_memory.empty() ? Entry() : m_memory.front();
-    if (!m_memory.empty())
-        lastId = qMax(lastId, m_memory.back().id);
-    // Memory ids go on from the database's, so an acknowledgement still finds its report.
-    m_nextMemoryId = qMax(m_nextMemoryId, lastId + 1);
     if (!m_announcedMemory) {
         m_announcedMemory = true;
         qCritical("The outbox database %s failed to %s (%s): reports waiting for the cloud are kept in "
                   "memory only until the program starts again",
                   qUtf8Printable(m_path), what, qUtf8Printable(why));
     }
+}
+
+void Outbox::checkpoint()
+{
+    // Copies the log into the database file (with the one fsync of its own) at a quiet moment, so
+    // that SQLite's automatic checkpoint, which would run inside a report's commit, rarely has to.
+    if (!m_db || !m_unsaved)
+        return;
+    m_unsaved = false;
+    exec("PRAGMA wal_checkpoint(PASSIVE)");
 }
 
 OutboxBacklog Outbox::backlog() const

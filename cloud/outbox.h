@@ -43,7 +43,7 @@ public:
     };
     struct Entry
     {
-        qint64 id = 0; // increasing in queue order, never reused within one database
+        qint64 id = 0; // increasing in queue order, never reused while the outbox is open
         QString tid;
         QByteArray payload;
         qint64 queued = 0; // ms since the epoch
@@ -79,6 +79,9 @@ public:
     void dropHead();
     // Forgets every report (the identity they were sent under is void); nothing is counted.
     void clear();
+    // Moves what was written since the last call from the database's log into its file; best at a
+    // moment when no report waits to be sent.
+    void checkpoint();
 
     int count() const { return m_count; }
     qint64 bytes() const { return m_bytes; }
@@ -107,7 +110,8 @@ private:
     bool m_announcedMemory = false;
 
     std::deque<Entry> m_memory; // used when there is no database
-    qint64 m_nextMemoryId = 1;
+    qint64 m_lastId = 0;        // the largest id given, in either storage
+    bool m_unsaved = false;     // written since the last checkpoint
 
     Limits m_limits;
     Entry m_head; // a copy of the oldest report (either storage)
