@@ -384,7 +384,6 @@ void CalvexCloudClient::backlogTouched()
 
 void CalvexCloudClient::announceBacklog()
 {
-    outbox().checkpoint();
     OutboxBacklog now = outbox().backlog();
     if (!now.isEmpty()) {
         // Look again while anything waits: the drain moves on, and so does the age of the oldest.

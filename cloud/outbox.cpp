@@ -100,6 +100,7 @@ Outbox::Opened Outbox::tryOpen(const QString &path, QString *why)
     // One process per database: the exclusive lock taken by the first write is kept until close
     // (and dropped by the kernel when the process dies). WAL without fsync per report: a report
     // survives the end of the process, whatever the end; an operating system crash may lose the last.
+    // SQLite's own checkpoint (every 1000 pages, with one fsync) keeps the log small.
     if (!exec("PRAGMA locking_mode=EXCLUSIVE") || !exec("PRAGMA journal_mode=WAL") ||
         !exec("PRAGMA synchronous=NORMAL") || !exec("PRAGMA journal_size_limit=4194304") ||
         !exec("BEGIN EXCLUSIVE"))
@@ -238,9 +239,7 @@ qint64 Outbox::append(const QString &tid, const QByteArray &payload, qint64 queu
         const int rc = sqlite3_step(m_insert);
         sqlite3_reset(m_insert);
         sqlite3_clear_bindings(m_insert);
-        if (rc == SQLITE_DONE)
-            m_unsaved = true;
-        else
+        if (rc != SQLITE_DONE)
             fallBack("store a report");
     }
     if (!m_db)
@@ -273,7 +272,6 @@ void Outbox::remove(qint64 id)
     if (m_db && !deleteRow(id))
         fallBack("remove a sent report");
     if (m_db) {
-        m_unsaved = true;
         --m_count;
         m_bytes -= m_head.size();
         if (!loadHead())
@@ -325,16 +323,6 @@ void Outbox::fallBack(const char *what)
                   "memory only until the program starts again",
                   qUtf8Printable(m_path), what, qUtf8Printable(why));
     }
-}
-
-void Outbox::checkpoint()
-{
-    // Copies the log into the database file (with the one fsync of its own) at a quiet moment, so
-    // that SQLite's automatic checkpoint, which would run inside a report's commit, rarely has to.
-    if (!m_db || !m_unsaved)
-        return;
-    m_unsaved = false;
-    exec("PRAGMA wal_checkpoint(PASSIVE)");
 }
 
 OutboxBacklog Outbox::backlog() const

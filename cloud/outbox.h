@@ -79,9 +79,6 @@ public:
     void dropHead();
     // Forgets every report (the identity they were sent under is void); nothing is counted.
     void clear();
-    // Moves what was written since the last call from the database's log into its file; best at a
-    // moment when no report waits to be sent.
-    void checkpoint();
 
     int count() const { return m_count; }
     qint64 bytes() const { return m_bytes; }
@@ -111,7 +108,6 @@ private:
 
     std::deque<Entry> m_memory; // used when there is no database
     qint64 m_lastId = 0;        // the largest id given, in either storage
-    bool m_unsaved = false;     // written since the last checkpoint
 
     Limits m_limits;
     Entry m_head; // a copy of the oldest report (either storage)
