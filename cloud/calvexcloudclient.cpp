@@ -79,6 +79,15 @@ QList<QSslCertificate> trustAnchors()
     return QSslCertificate::fromData(bundle.readAll(), QSsl::Pem);
 }
 
+// A bound of the outbox as stored; a value that is no number or out of range reads as the default
+// (a stray 0 would otherwise drop every report).
+int outboxBound(const QSettings &settings, const SettingKey &key)
+{
+    bool ok = false;
+    const int value = key.read(settings).toInt(&ok);
+    return ok && value >= key.minimum() && value <= key.maximum() ? value : key.defaultValue().toInt();
+}
+
 bool isFatalRefusal(int code)
 {
     return code == QMqttConnection::MqttUnacceptableProtocolVersionError ||
@@ -358,8 +367,8 @@ void CalvexCloudClient::applyOutboxSettings()
         return;
     const QSettings settings;
     Outbox::Limits limits;
-    limits.messages = Key::CloudOutboxMessages.read(settings).toInt();
-    limits.bytes = qint64(Key::CloudOutboxMB.read(settings).toInt()) * 1024 * 1024;
+    limits.messages = outboxBound(settings, Key::CloudOutboxMessages);
+    limits.bytes = qint64(outboxBound(settings, Key::CloudOutboxMB)) * 1024 * 1024;
     m_outbox->setLimits(limits);
     backlogTouched();
 }

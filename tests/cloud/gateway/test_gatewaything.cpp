@@ -457,6 +457,8 @@ private slots:
             return lines;
         };
 
+        // A bound that is no number reads as the default rather than as 0.
+        QSettings().setValue(Key::CloudOutboxMessages, "lots");
         m_broker->stop();
         QVERIFY(gateway.connectToCloud(false));
         const int total = 5000;
