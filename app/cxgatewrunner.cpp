@@ -453,12 +453,15 @@ bool CxgatewRunner::holdsCloudId(const QString &tid)
 {
     if (m_gateway->regid().isEmpty())
         return false;
-    if (tid == m_gateway->cloudid() || m_gateway->hasSibling(tid))
+    // Cheapest first: this runs for every report sent, and the gateway's own id reads the settings.
+    if (m_gateway->hasSibling(tid))
         return true;
     for (const QAbstractThing *thing : qAsConst(m_things)) {
         if (!thing->regid().isEmpty() && thing->cloudid() == tid)
             return true;
     }
+    if (tid == m_gateway->cloudid())
+        return true;
     const QString poolText = Key::DevicesPool.read(QSettings()).toString();
     if (poolText != m_poolText) {
         m_poolText = poolText;
