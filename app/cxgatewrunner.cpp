@@ -27,6 +27,8 @@ CxgatewRunner::CxgatewRunner(QObject *parent, const QString &programDir)
     connect(m_gateway, &QAbstractThing::stateChanged, this, &CxgatewRunner::thing_stateChaged);
     connect(m_gateway, &GatewayThing::connectivityChanged, this, &CxgatewRunner::connectivityChanged);
     connect(m_gateway->client(), &CalvexCloudClient::connectionFailed, this, &CxgatewRunner::cloudError);
+    connect(m_gateway, &GatewayThing::backlogChanged, this, &CxgatewRunner::backlogChanged);
+    m_gateway->client()->setRecipientCheck([this](const QString &tid) { return holdsCloudId(tid); });
     connect(m_gateway, &QAbstractThing::serialChanged, this, &CxgatewRunner::thing_serialChanged);
     connect(m_gateway, &GatewayThing::settingsChanged, this,
             [this] { emit finished(SetUpdate, QVariant()); });
@@ -104,6 +106,7 @@ void CxgatewRunner::listPlugins()
 void CxgatewRunner::applyDeviceSettings()
 {
     m_gateway->setReportInterval(Key::CloudInterval.read(QSettings()).toInt());
+    m_gateway->client()->applyOutboxSettings();
     const auto stored = PluginLoader::storedTypeSettings(m_loader->types().keys());
     for (QAbstractThing *thing : qAsConst(m_things)) {
         const auto it = stored.constFind(thing->type());
@@ -475,6 +478,32 @@ void CxgatewRunner::reconnectCloud()
     if (!m_gateway->regid().isEmpty() && !m_gateway->client()->reconnectNow())
         m_gateway->connectToCloud(false);
     emit finished(CConnect, true);
+}
+
+bool CxgatewRunner::holdsCloudId(const QString &tid)
+{
+    if (m_gateway->regid().isEmpty())
+        return false;
+    // Cheapest first: this runs for every report sent, and the gateway's own id reads the settings.
+    if (m_gateway->hasSibling(tid))
+        return true;
+    for (const QAbstractThing *thing : qAsConst(m_things)) {
+        if (!thing->regid().isEmpty() && thing->cloudid() == tid)
+            return true;
+    }
+    if (tid == m_gateway->cloudid())
+        return true;
+    const QString poolText = Key::DevicesPool.read(QSettings()).toString();
+    if (poolText != m_poolText) {
+        m_poolText = poolText;
+        m_poolIds.clear();
+        const QList<PoolEntry> entries = DevicePool::entries();
+        for (const PoolEntry &entry : entries) {
+            if (!entry.regid.isEmpty())
+                m_poolIds.insert(entry.registeredKey());
+        }
+    }
+    return m_poolIds.contains(tid);
 }
 
 void CxgatewRunner::resetGateway()

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "outbox.h"
 #include "thingstate.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QVariant>
 
 class AbstractThingType;
@@ -91,6 +93,8 @@ signals:
     // Why the cloud connection failed, once per change of reason (see CalvexCloudClient).
     void cloudError(const QString &text);
     void deviceCreated(QObject *thui);
+    // The reports waiting for the cloud (see CalvexCloudClient::backlogChanged).
+    void backlogChanged(const OutboxBacklog &backlog);
 
 private slots:
     void thing_stateChaged(const QJsonObject &state);
@@ -107,6 +111,9 @@ private:
     QList<QAbstractThing *> allThings() const;
     QAbstractThing *findThing(const QString &sid) const;
     void processResult(const QJsonObject &result);
+    // Whether the gateway still holds a cloud id: its own, a live thing's, or a registered device
+    // of the pool that is not attached now.
+    bool holdsCloudId(const QString &tid);
     static QJsonObject errorResult(int code, const QString &text);
 
     GatewayThing *m_gateway = nullptr;
@@ -118,4 +125,7 @@ private:
     QTimer *m_regDeadline = nullptr;
     int m_regFirstMs = 60000;
     int m_regGraceMs = 30000;
+    // The registered ids of the pool, parsed from the pool text they came from.
+    QString m_poolText;
+    QSet<QString> m_poolIds;
 };

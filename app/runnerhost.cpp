@@ -11,6 +11,8 @@ RunnerHost::RunnerHost(const QString &programDir, QObject *parent)
             Qt::QueuedConnection);
     connect(m_runner, &CxgatewRunner::deviceCreated, this, &RunnerHost::deviceCreated, Qt::QueuedConnection);
     connect(m_runner, &CxgatewRunner::cloudError, this, &RunnerHost::cloudError, Qt::QueuedConnection);
+    connect(m_runner, &CxgatewRunner::backlogChanged, this, &RunnerHost::backlogChanged,
+            Qt::QueuedConnection);
     // The runner goes with its thread: deleted on the worker once the event loop has ended.
     connect(&m_thread, &QThread::finished, m_runner, &QObject::deleteLater);
 }

@@ -74,6 +74,7 @@ signals:
     void connectivityChanged(bool on);
     void deviceCreated(QObject *thui);
     void cloudError(const QString &text);
+    void backlogChanged(const OutboxBacklog &backlog);
 
 private:
     template <typename... Params, typename... Args>

@@ -60,6 +60,8 @@ void BenchOptions::makeQuick()
     syntheticSeconds = 10;
     reportRepeats = 5;
     warmupSeconds = 3;
+    outboxSamples = 20;
+    outboxReports = 10000;
 }
 
 void BenchRun::prepareHome()
@@ -313,6 +315,8 @@ void BenchRun::run()
 {
     if (m_options.wants(QStringLiteral("latency")))
         measureLatency();
+    if (m_options.wants(QStringLiteral("outbox")))
+        measureOutbox();
     if (m_options.wants(QStringLiteral("baseline")))
         measureBaseline();
     if (m_options.wants(QStringLiteral("idle")))

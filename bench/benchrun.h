@@ -35,6 +35,8 @@ struct BenchOptions
     int syntheticSeconds = 30;
     int reportRepeats = 20;
     int warmupSeconds = 10;
+    int outboxSamples = 300;
+    int outboxReports = 100000;
     QStringList phases; // empty: all
     QString jsonPath = QStringLiteral("bench-results.json");
 
@@ -87,6 +89,7 @@ private:
     void measureSynthetic();
     void measureSoak();
     void measureWindow();
+    void measureOutbox();
     void addRatios();
 
     // Registration of the gateway and its devices: settings, credentials and the device pool.
@@ -99,6 +102,9 @@ private:
     double nextValue(const QString &serial);
     // Injects one changed reading at a time and waits for its delivery; returns the deliveries made.
     int deliverOneByOne(SimulatedHidDevice *sensor, int samples, int timeoutMs);
+    // Runs the core in this process, connected, and delivers samples readings of the sensor one by
+    // one into m_tracker. False when the core did not connect.
+    bool coreLatency(SimulatedHidDevice *sensor, int samples);
 
     // Child processes.
     bool startGated(QProcess &process, const QString &name);

@@ -49,6 +49,26 @@ int BenchRun::deliverOneByOne(SimulatedHidDevice *sensor, int samples, int timeo
     return delivered;
 }
 
+bool BenchRun::coreLatency(SimulatedHidDevice *sensor, int samples)
+{
+    m_tracker.reset();
+    CoreHost core(buildDir() + QStringLiteral("/bin"));
+    const bool loaded = core.request(&RunnerHost::loadPlugins, CxgatewRunner::Load, 30000).toBool();
+    const bool scanned = core.request(&RunnerHost::rescan, CxgatewRunner::Rescan, 30000).toBool();
+    core.request(&RunnerHost::connectToCloud, CxgatewRunner::CConnect, 30000, false);
+    if (!loaded || !scanned || !core.waitConnected(30000))
+        return false;
+    core.onWorker([](CxgatewRunner *runner) {
+        for (QAbstractThing *thing : runner->things())
+            thing->setReportChanges(true);
+    });
+    // The first reading after the scan only settles the sensor's state.
+    pumpEvents(1500);
+    m_tracker.reset();
+    deliverOneByOne(sensor, samples, 3000);
+    return true;
+}
+
 void BenchRun::measureLatency()
 {
     std::fprintf(stderr, "bench: latency (core in this process, %d samples)\n", m_options.latencySamples);
@@ -57,25 +77,10 @@ void BenchRun::measureLatency()
     const QByteArray topic =
         "things/thx9_100_" + LatencySensor.toUtf8() + '_' + QByteArray::number(LatencyRegid) + "/state";
     watchSensor(sensor, topic);
-    m_tracker.reset();
-    {
-        CoreHost core(buildDir() + QStringLiteral("/bin"));
-        const bool loaded = core.request(&RunnerHost::loadPlugins, CxgatewRunner::Load, 30000).toBool();
-        const bool scanned = core.request(&RunnerHost::rescan, CxgatewRunner::Rescan, 30000).toBool();
-        core.request(&RunnerHost::connectToCloud, CxgatewRunner::CConnect, 30000, false);
-        if (!loaded || !scanned || !core.waitConnected(30000)) {
-            m_report.addMissing(QStringLiteral("latency.ours"), QStringLiteral("Latency, ours"),
-                                QStringLiteral("the core did not connect"));
-            return;
-        }
-        core.onWorker([](CxgatewRunner *runner) {
-            for (QAbstractThing *thing : runner->things())
-                thing->setReportChanges(true);
-        });
-        // The first reading after the scan only settles the sensor's state.
-        pumpEvents(1500);
-        m_tracker.reset();
-        deliverOneByOne(sensor, m_options.latencySamples, 3000);
+    if (!coreLatency(sensor, m_options.latencySamples)) {
+        m_report.addMissing(QStringLiteral("latency.ours"), QStringLiteral("Latency, ours"),
+                            QStringLiteral("the core did not connect"));
+        return;
     }
     m_oursLatency = summarize(m_tracker.latenciesMs());
     m_report.addSummary(QStringLiteral("latency.ours"),

@@ -83,7 +83,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption only(
         QStringLiteral("only"),
         QStringLiteral("Run only these phases (comma-separated): latency, baseline, idle, hid, "
-                       "synthetic, soak, window."),
+                       "synthetic, soak, outbox, window."),
         QStringLiteral("phases"));
     const QCommandLineOption json(QStringLiteral("json"),
                                   QStringLiteral("Where to write the figures as JSON."),

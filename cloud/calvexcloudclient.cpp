@@ -2,11 +2,14 @@
 
 #include "deployment.h"
 #include "qcredentialstore.h"
+#include "settingskeys.h"
 
+#include <QDateTime>
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QSslConfiguration>
 #include <QTimer>
 #include <QtGlobal>
@@ -24,8 +27,15 @@ constexpr int ReconnectInterval = 10000;
 constexpr int DefaultKeepAlive = 120;
 constexpr int StopStepMs = 250;
 constexpr int StopSteps = 10;
+constexpr int BacklogIntervalMs = 1000;
+// While connected, reports younger than this are on their way rather than a backlog.
+constexpr qint64 InTransitMs = 2000;
+// Reports are acknowledged by the broker.
+constexpr quint8 ReportQos = 1;
 // Environment override of the compiled trust anchors, for private deployments and test brokers.
 constexpr char CaBundleVariable[] = "TSL_GATE_CA_BUNDLE";
+// Environment override of where the outbox lives; "memory" keeps it in memory (benchmarks).
+constexpr char OutboxVariable[] = "TSL_GATE_OUTBOX";
 
 const QRegularExpression &updateTopicPattern()
 {
@@ -69,6 +79,15 @@ QList<QSslCertificate> trustAnchors()
     return QSslCertificate::fromData(bundle.readAll(), QSsl::Pem);
 }
 
+// A bound of the outbox as stored; a value that is no number or out of range reads as the default
+// (a stray 0 would otherwise drop every report).
+int outboxBound(const QSettings &settings, const SettingKey &key)
+{
+    bool ok = false;
+    const int value = key.read(settings).toInt(&ok);
+    return ok && value >= key.minimum() && value <= key.maximum() ? value : key.defaultValue().toInt();
+}
+
 bool isFatalRefusal(int code)
 {
     return code == QMqttConnection::MqttUnacceptableProtocolVersionError ||
@@ -84,6 +103,20 @@ CalvexCloudClient::CalvexCloudClient(QObject *parent)
     qRegisterMetaType<CalvexCloudClient::SSLStatus>("CalvexCloudClient::SSLStatus");
     qRegisterMetaType<MqttMessage>("MqttMessage");
     qRegisterMetaType<QMqttConnection::ClientError>("QMqttConnection::ClientError");
+    qRegisterMetaType<OutboxBacklog>("OutboxBacklog");
+    m_backlogTimer = new QTimer(this);
+    m_backlogTimer->setSingleShot(true);
+    m_backlogTimer->setInterval(BacklogIntervalMs);
+    connect(m_backlogTimer, &QTimer::timeout, this, &CalvexCloudClient::announceBacklog);
+    // What a previous run left waiting is shown from the start; a client made for a moment (the
+    // credential operations) never opens the database.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            outbox();
+            announceBacklog();
+        },
+        Qt::QueuedConnection);
 }
 
 CalvexCloudClient::~CalvexCloudClient()
@@ -156,6 +189,7 @@ bool CalvexCloudClient::connectToBroker(const QString &clientId, int keepAlive, 
         reportFailure();
         return false;
     }
+    applyOutboxSettings();
     if (keepAlive <= 0)
         keepAlive = DefaultKeepAlive;
     // MQTT carries the keep-alive in 16 bits; longer periods are capped rather than wrapped around.
@@ -247,7 +281,9 @@ void CalvexCloudClient::stopClient()
         }
         emit connectivityChanged(false);
     }
-    m_queue.clear();
+    // The report in flight, if any, stays first in the outbox and goes out again on the next
+    // connection.
+    m_inflight = 0;
 }
 
 void CalvexCloudClient::subscribe(const QString &tid)
@@ -276,24 +312,111 @@ void CalvexCloudClient::publish(const QString &tid, const QJsonObject &jdata)
 
 void CalvexCloudClient::publish(const QString &tid, const QByteArray &data)
 {
-    MqttMessage message;
-    message.topic = stateTopic(tid);
-    message.payload = data;
-    if (!connected() || !m_queue.isEmpty())
-        m_queue.append(message);
-    else
-        m_client->publish(message);
+    outbox().append(tid, data, QDateTime::currentMSecsSinceEpoch());
+    backlogTouched();
+    if (connected())
+        sendNextQueued();
 }
 
+// Hands the oldest report to the library unless one is in flight: one report per acknowledgement.
 void CalvexCloudClient::sendNextQueued()
 {
-    if (!m_queue.isEmpty() && m_client)
-        m_client->publish(m_queue.takeFirst());
+    if (!m_client || m_inflight != 0)
+        return;
+    Outbox &box = outbox();
+    while (const Outbox::Entry *head = box.head()) {
+        if (m_recipientCheck && !m_recipientCheck(head->tid)) {
+            qCritical("Dropped a report for %s, which this gateway no longer holds",
+                      qUtf8Printable(head->tid));
+            box.dropHead();
+            backlogTouched();
+            continue;
+        }
+        MqttMessage message;
+        message.topic = stateTopic(head->tid);
+        message.payload = head->payload;
+        message.qos = ReportQos;
+        const quint16 packet = m_client->publish(message);
+        if (packet != 0) {
+            m_inflight = head->id;
+            m_inflightPacket = packet;
+            return;
+        }
+        if (!m_client->isConnectedToHost())
+            return; // it waits for the next connection
+        // Refused while connected (a topic MQTT cannot carry): it would block every later report.
+        qCritical("Dropped a report for %s that the MQTT library refused", qUtf8Printable(head->tid));
+        box.dropHead();
+        backlogTouched();
+    }
+}
+
+Outbox &CalvexCloudClient::outbox()
+{
+    if (!m_outbox) {
+        m_outbox = std::make_unique<Outbox>();
+        applyOutboxSettings();
+        const QString path = qEnvironmentVariable(OutboxVariable, Outbox::defaultPath());
+        if (path == QLatin1String("memory"))
+            qInfo("The outbox is kept in memory only, as %s asks", OutboxVariable);
+        else
+            m_outbox->open(path);
+        backlogTouched();
+    }
+    return *m_outbox;
+}
+
+void CalvexCloudClient::applyOutboxSettings()
+{
+    if (!m_outbox)
+        return;
+    const QSettings settings;
+    Outbox::Limits limits;
+    limits.messages = outboxBound(settings, Key::CloudOutboxMessages);
+    limits.bytes = qint64(outboxBound(settings, Key::CloudOutboxMB)) * 1024 * 1024;
+    m_outbox->setLimits(limits);
+    backlogTouched();
+}
+
+OutboxBacklog CalvexCloudClient::backlog()
+{
+    return outbox().backlog();
+}
+
+void CalvexCloudClient::discardBacklog()
+{
+    outbox().clear();
+    m_inflight = 0;
+    backlogTouched();
+}
+
+void CalvexCloudClient::backlogTouched()
+{
+    if (!m_backlogTimer->isActive())
+        m_backlogTimer->start();
+}
+
+void CalvexCloudClient::announceBacklog()
+{
+    OutboxBacklog now = outbox().backlog();
+    if (!now.isEmpty()) {
+        // Look again while anything waits: the drain moves on, and so does the age of the oldest.
+        m_backlogTimer->start();
+        if (connected() && now.oldestQueued > QDateTime::currentMSecsSinceEpoch() - InTransitMs) {
+            now.waiting = 0;
+            now.oldestQueued = 0;
+        }
+    }
+    if (now == m_announcedBacklog)
+        return;
+    m_announcedBacklog = now;
+    emit backlogChanged(now);
 }
 
 void CalvexCloudClient::client_connected()
 {
     m_reportedFailure.clear();
+    m_inflight = 0;
     emit connectivityChanged(true);
     if (!m_client)
         return;
@@ -304,6 +427,8 @@ void CalvexCloudClient::client_connected()
 
 void CalvexCloudClient::client_disconnected()
 {
+    // What was in flight may or may not have reached the broker: it goes again, first.
+    m_inflight = 0;
     emit connectivityChanged(false);
 }
 
@@ -345,6 +470,11 @@ void CalvexCloudClient::client_unsubscribed(const QString &topic)
 
 void CalvexCloudClient::client_published(const MqttMessage &message)
 {
+    if (m_inflight != 0 && message.id == m_inflightPacket) {
+        outbox().remove(m_inflight);
+        m_inflight = 0;
+        backlogTouched();
+    }
     const QRegularExpressionMatch match = stateTopicPattern().match(message.topic);
     if (match.hasMatch())
         emit messagePublished(match.captured(1));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mqtt/qmqttconnection.h"
+#include "outbox.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -10,11 +11,19 @@
 #include <QSet>
 #include <QString>
 
+#include <functional>
+#include <memory>
+
+class QTimer;
+
 // The gateway's connection to the cloud's MQTT broker (TLS with the gateway's client certificate)
 // and the store of that certificate and its key. Things are addressed by their cloud id (tid):
 // states go out on "things/<tid>/state", updates come in on "things/<tid>/update". Subscriptions
-// are remembered and renewed on every connect; publishes wait in an ordered queue while offline.
-// Lives on one thread; the MQTT connection is its child.
+// are remembered and renewed on every connect. Every state report enters the outbox (on disk) first
+// and leaves it only when the broker has acknowledged it (QoS 1): reports go out strictly in order,
+// one per acknowledgement, and a report may arrive twice only when it was in flight as a connection
+// dropped. The outbox outlives stops, restarts and crashes. Lives on one thread; the MQTT
+// connection is its child.
 class CalvexCloudClient : public QObject
 {
     Q_OBJECT
@@ -31,13 +40,28 @@ public:
     // Starts connecting (the outcome arrives through connectivityChanged or lastError). False when
     // the client id is empty or the credentials cannot be loaded, reported as connectionFailed too.
     bool connectToBroker(const QString &clientId, int keepAlive, const QString &host, quint16 port);
-    // Disconnects and disposes of the MQTT connection; forgets subscriptions and queued messages.
+    // Disconnects and disposes of the MQTT connection and forgets subscriptions; the outbox stays.
     void stopClient();
     bool connected() const;
     // Starts a new connection attempt at once, dropping the current connection or retry wait.
     // False when no connection was ever started (or it was stopped).
     bool reconnectNow();
     QString lastError() const { return m_lastError; }
+
+    // The outbox: its database is opened at the first use (or right after construction, from the
+    // event loop). Its bounds are the settings Cloud/OutboxMessages and Cloud/OutboxMB, read again at
+    // every connect and by applyOutboxSettings.
+    Outbox &outbox();
+    void applyOutboxSettings();
+    OutboxBacklog backlog();
+    // Forgets every waiting report: the identity they were sent under is void.
+    void discardBacklog();
+    // Whether reports for a cloud id may still go out; a report for an id the gateway no longer
+    // holds is dropped (and counted) when its turn comes. Without a check every id may.
+    void setRecipientCheck(std::function<bool(const QString &tid)> check)
+    {
+        m_recipientCheck = std::move(check);
+    }
 
     // Credential store. storeCredentials takes what the registrar sent (unencrypted PEM).
     bool storeCredentials(const QByteArray &certificatePem, const QByteArray &keyPem);
@@ -63,6 +87,9 @@ signals:
     // text differs from the previous failure's, so a broker refusing every retry the same way is
     // reported once; a successful connection or a new connectToBroker starts over.
     void connectionFailed(const QString &text);
+    // The outbox's figures changed; at most once a second. Reports that have waited less than two
+    // seconds on a working connection are on their way, not a backlog: they are not counted.
+    void backlogChanged(const OutboxBacklog &backlog);
 
 public slots:
     void subscribe(const QString &tid);
@@ -82,10 +109,17 @@ private slots:
 private:
     void sendNextQueued();
     void reportFailure();
+    void backlogTouched();
+    void announceBacklog();
 
     QMqttConnection *m_client = nullptr;
     QSet<QString> m_topics;
-    QList<MqttMessage> m_queue;
+    std::unique_ptr<Outbox> m_outbox; // null until first used
+    qint64 m_inflight = 0;            // outbox id of the report awaiting its acknowledgement
+    quint16 m_inflightPacket = 0;     // its packet id
+    std::function<bool(const QString &)> m_recipientCheck;
+    QTimer *m_backlogTimer = nullptr;
+    OutboxBacklog m_announcedBacklog;
     QString m_lastError;
     QString m_reportedFailure; // the text connectionFailed last carried
 };

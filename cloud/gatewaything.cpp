@@ -31,6 +31,7 @@ GatewayThing::GatewayThing(QObject *parent)
     connect(m_client, &CalvexCloudClient::connectivityChanged, this, &GatewayThing::mqtt_connectivityChanged);
     connect(m_client, &CalvexCloudClient::messageReceived, this, &GatewayThing::mqtt_messageReceived);
     connect(m_client, &CalvexCloudClient::messagePublished, this, &GatewayThing::mqtt_messagePublished);
+    connect(m_client, &CalvexCloudClient::backlogChanged, this, &GatewayThing::backlogChanged);
 }
 
 GatewayThing::~GatewayThing()
@@ -317,6 +318,8 @@ void GatewayThing::clearRegistration()
 {
     setRegid(QString());
     m_client->removeCredentials();
+    // The broker would refuse the old ids: what waits under them can never be delivered.
+    m_client->discardBacklog();
 }
 
 void GatewayThing::credentials(QByteArray &cert, QByteArray &key) const

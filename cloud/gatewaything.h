@@ -1,5 +1,6 @@
 #pragma once
 
+#include "outbox.h"
 #include "qabstractthing.h"
 
 #include <QHash>
@@ -54,6 +55,7 @@ public:
     // a registered gateway has nothing new to register.
     QString registrationDoc(const QList<QAbstractThing *> &things) const;
     bool processRegistration(const QJsonObject &reply, const QList<QAbstractThing *> &things, bool attach);
+    // Voids the identity: registration id, credentials, and the reports still waiting under it.
     void clearRegistration();
 
     void credentials(QByteArray &cert, QByteArray &key) const;
@@ -66,6 +68,8 @@ public:
 signals:
     void connectivityChanged(bool on);
     void settingsChanged();
+    // The client's outbox figures (see CalvexCloudClient::backlogChanged).
+    void backlogChanged(const OutboxBacklog &backlog);
 
 public slots:
     void statePublished() override;

@@ -13,6 +13,10 @@ inline constexpr SettingKey CloudPort = SettingKey::number("Cloud/Port", Deploym
 inline constexpr SettingKey CloudInterval = SettingKey::number("Cloud/Interval", 300, 60);
 inline constexpr SettingKey CloudKeepAlive = SettingKey::number("Cloud/KeepAlive", 300, 30, 86400);
 inline constexpr SettingKey CloudSerial = SettingKey::text("Cloud/Serial", "");
+// Bounds of the outbox, the reports waiting for the broker: when full, the oldest report goes.
+inline constexpr SettingKey CloudOutboxMessages =
+    SettingKey::number("Cloud/OutboxMessages", 100000, 100, 10000000);
+inline constexpr SettingKey CloudOutboxMB = SettingKey::number("Cloud/OutboxMB", 64, 1, 4096);
 
 // Start-up stores the language and the theme it chose; absent, the system's locale decides.
 inline constexpr SettingKey UiLanguage = SettingKey::text("UI/Language", SettingKey::SystemLocale);
@@ -53,6 +57,8 @@ inline constexpr const SettingKey *All[] = {
     &CloudInterval,
     &CloudKeepAlive,
     &CloudSerial,
+    &CloudOutboxMessages,
+    &CloudOutboxMB,
     &UiLanguage,
     &UiDark,
     &UiState,

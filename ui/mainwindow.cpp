@@ -16,6 +16,7 @@
 #include <QAbstractSpinBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QEventLoop>
@@ -119,6 +120,7 @@ MainWindow::MainWindow(QWidget *parent, const QString &programDir)
     connect(m_host, &RunnerHost::deviceCreated, this, &MainWindow::deviceCreated, Qt::QueuedConnection);
     connect(m_host->runner(), &CxgatewRunner::cloudError, this, &MainWindow::gw_cloudError,
             Qt::QueuedConnection);
+    connect(m_host, &RunnerHost::backlogChanged, this, &MainWindow::gw_backlogChanged, Qt::QueuedConnection);
     connect(
         m_settings, &CXSettings::unregDevices, m_host, [this] { m_host->resetGateway(); },
         Qt::QueuedConnection);
@@ -131,6 +133,8 @@ MainWindow::MainWindow(QWidget *parent, const QString &programDir)
     header->setSectionResizeMode(3, QHeaderView::Stretch);
 
     connect(&m_rescanDelay, &QTimer::timeout, m_host, [this] { m_host->rescan(); });
+    m_backlogRefresh.setInterval(1000);
+    connect(&m_backlogRefresh, &QTimer::timeout, this, &MainWindow::showCloudError);
 
     m_indicator = new QLedLabel(ui->statusBar);
     m_indicator->setName(QStringLiteral("gps_off"));
@@ -396,11 +400,51 @@ void MainWindow::thing_renamereq(const QString &tid, const QString &alias)
 
 void MainWindow::showCloudError()
 {
-    m_indicator->setToolTip(m_cloudError.isEmpty() ? m_indicatorTip
-                                                   : m_indicatorTip + QLatin1Char('\n') + m_cloudError);
+    const QString backlog = backlogText();
+    QStringList tip{m_indicatorTip};
+    for (const QString &line : {m_cloudError, backlog}) {
+        if (!line.isEmpty())
+            tip.append(line);
+    }
+    m_indicator->setToolTip(tip.join(QLatin1Char('\n')));
     ui->cloudConnectionStatus->setToolTip(m_cloudError);
     ui->cloudErrorLabel->setText(m_cloudError);
     ui->cloudErrorLabel->setVisible(!m_cloudError.isEmpty());
+    ui->cloudBacklogLabel->setText(backlog);
+    ui->cloudBacklogLabel->setVisible(!backlog.isEmpty());
+}
+
+QString MainWindow::backlogText() const
+{
+    if (m_backlog.isEmpty())
+        return QString();
+    const qint64 seconds =
+        qMax<qint64>(0, (QDateTime::currentMSecsSinceEpoch() - m_backlog.oldestQueued) / 1000);
+    QString age;
+    if (seconds < 120)
+        age = tr("%1 s").arg(seconds);
+    else if (seconds < 2 * 3600)
+        age = tr("%1 min").arg(seconds / 60);
+    else if (seconds < 2 * 86400)
+        age = tr("%1 h").arg(seconds / 3600);
+    else
+        age = tr("%1 d").arg(seconds / 86400);
+    QString text = tr("Reports waiting for the cloud: %1, the oldest for %2").arg(m_backlog.waiting).arg(age);
+    if (m_backlog.dropped > 0)
+        text += QLatin1String("; ") + tr("dropped: %1").arg(m_backlog.dropped);
+    if (m_backlog.memoryOnly)
+        text += QLatin1String("; ") + tr("kept in memory only: they are lost if the program ends");
+    return text;
+}
+
+void MainWindow::gw_backlogChanged(const OutboxBacklog &backlog)
+{
+    m_backlog = backlog;
+    if (backlog.isEmpty())
+        m_backlogRefresh.stop();
+    else if (!m_backlogRefresh.isActive())
+        m_backlogRefresh.start();
+    showCloudError();
 }
 
 void MainWindow::gw_connectivityChanged(bool on)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "deviceconfigpage.h"
+#include "outbox.h"
 #include "thingstate.h"
 
 #include <QMainWindow>
@@ -82,6 +83,7 @@ private slots:
     void thing_renamereq(const QString &tid, const QString &alias);
     void gw_connectivityChanged(bool on);
     void gw_cloudError(const QString &text);
+    void gw_backlogChanged(const OutboxBacklog &backlog);
     void sidePane_clicked();
     void on_settingsApplyButton_clicked();
     void on_settingsRevertButton_clicked();
@@ -117,6 +119,8 @@ private:
     void reloadSettingsPage();
     void showSerial();
     void showCloudError();
+    // The waiting reports in words; empty when none wait.
+    QString backlogText() const;
 
     Ui::MainWindow *ui;
     QAutoStarter *m_autostarter;
@@ -136,4 +140,6 @@ private:
     RegistrationWizard *m_wizard = nullptr;
     DeviceConfigPage m_devicePage;
     QString m_cloudError;
+    OutboxBacklog m_backlog;
+    QTimer m_backlogRefresh; // the age of the oldest report moves on while reports wait
 };

@@ -53,6 +53,8 @@ void SettingsPage::load(const CXSettings &store, QAutoStarter *autostarter) cons
     ui->settingsCloudHostEdit->setText(store.value(Key::CloudHost).toString());
     ui->settingsCloudPortSpin->setValue(store.value(Key::CloudPort).toInt());
     ui->settingsCloudKeepAliveSpin->setValue(store.value(Key::CloudKeepAlive).toInt());
+    ui->settingsCloudOutboxMessagesSpin->setValue(store.value(Key::CloudOutboxMessages).toInt());
+    ui->settingsCloudOutboxMBSpin->setValue(store.value(Key::CloudOutboxMB).toInt());
 
     const QString language =
         store.value(Key::UiLanguage, QLatin1String(SettingsChoices::LanguageWhenAbsent)).toString();
@@ -72,6 +74,8 @@ void SettingsPage::save(CXSettings &store, QAutoStarter *autostarter, QWidget *p
     store.setValue(Key::CloudHost, ui->settingsCloudHostEdit->text());
     store.setValue(Key::CloudPort, ui->settingsCloudPortSpin->value());
     store.setValue(Key::CloudKeepAlive, ui->settingsCloudKeepAliveSpin->value());
+    store.setValue(Key::CloudOutboxMessages, ui->settingsCloudOutboxMessagesSpin->value());
+    store.setValue(Key::CloudOutboxMB, ui->settingsCloudOutboxMBSpin->value());
 
     // The program runs in Russian for any stored locale name of Russian ("ru_RU") and in English for
     // every other one ("C", "de_DE"): only a choice that differs from that changes the next start.

@@ -2,6 +2,7 @@
 
 #include "qabstractthing.h"
 
+#include <QDateTime>
 #include <QJsonDocument>
 #include <QMetaEnum>
 #include <QSequentialIterable>
@@ -38,6 +39,7 @@ GatewayConsole::GatewayConsole(const Options &options, QObject *parent) : QObjec
     connect(&m_host, &RunnerHost::thingChanged, this, &GatewayConsole::runner_thingChanged);
     connect(&m_host, &RunnerHost::connectivityChanged, this, &GatewayConsole::runner_connectivityChanged);
     connect(&m_host, &RunnerHost::cloudError, this, &GatewayConsole::runner_cloudError);
+    connect(&m_host, &RunnerHost::backlogChanged, this, &GatewayConsole::runner_backlogChanged);
 
     m_rescanTimer.setInterval(qMax(1, m_options.rescanSeconds) * 1000);
     connect(&m_rescanTimer, &QTimer::timeout, &m_host, &RunnerHost::rescan);
@@ -113,6 +115,20 @@ void GatewayConsole::runner_connectivityChanged(bool on)
 void GatewayConsole::runner_cloudError(const QString &text)
 {
     print(QStringLiteral("cloud error: %1").arg(text));
+}
+
+// The runner announces the outbox at most once a second, when its figures change.
+void GatewayConsole::runner_backlogChanged(const OutboxBacklog &backlog)
+{
+    const qint64 age =
+        backlog.isEmpty()
+            ? 0
+            : qMax<qint64>(0, QDateTime::currentMSecsSinceEpoch() - backlog.oldestQueued) / 1000;
+    print(QStringLiteral("backlog waiting=%1 oldest=%2s dropped=%3%4")
+              .arg(backlog.waiting)
+              .arg(age)
+              .arg(backlog.dropped)
+              .arg(backlog.memoryOnly ? QStringLiteral(" memory-only") : QString()));
 }
 
 void GatewayConsole::nameUnnamedThings(const QStringList &shortids)

@@ -37,6 +37,7 @@ private slots:
     void runner_thingChanged(const ThingState &thing);
     void runner_connectivityChanged(bool on);
     void runner_cloudError(const QString &text);
+    void runner_backlogChanged(const OutboxBacklog &backlog);
 
 private:
     void nameUnnamedThings(const QStringList &shortids);

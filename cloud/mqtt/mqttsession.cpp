@@ -232,14 +232,15 @@ int MqttSession::unsubscribe(const QString &topic)
     return rc == MOSQ_ERR_SUCCESS ? mid : -1;
 }
 
-int MqttSession::publish(const QString &topic, const QByteArray &payload)
+int MqttSession::publish(const QString &topic, const QByteArray &payload, int qos)
 {
     if (!m_mosq || m_ended)
         return -1;
     const QByteArray t = topic.toUtf8();
     int mid = 0;
     const int rc = loopCall([&] {
-        return mosquitto_publish(m_mosq, &mid, t.constData(), payload.size(), payload.constData(), 0, false);
+        return mosquitto_publish(m_mosq, &mid, t.constData(), payload.size(), payload.constData(), qos,
+                                 false);
     });
     return rc == MOSQ_ERR_SUCCESS ? mid : -1;
 }

@@ -56,7 +56,7 @@ public:
     // Packet identifiers, or -1 when the request could not be queued.
     int subscribe(const QString &topic, int qos);
     int unsubscribe(const QString &topic);
-    int publish(const QString &topic, const QByteArray &payload);
+    int publish(const QString &topic, const QByteArray &payload, int qos = 0);
 
 signals:
     void connack(quint64 generation, int returnCode);

@@ -459,7 +459,7 @@ quint16 QMqttConnection::publish(const MqttMessage &message)
 {
     if (d->phase != Private::Connected)
         return 0;
-    const int mid = d->session->publish(message.topic, message.payload);
+    const int mid = d->session->publish(message.topic, message.payload, message.qos);
     if (mid <= 0)
         return 0;
     MqttMessage sent = message;

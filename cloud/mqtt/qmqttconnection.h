@@ -86,7 +86,9 @@ public:
 
     quint16 subscribe(const QString &topic, quint8 qos = 0);
     void unsubscribe(const QString &topic);
-    // QoS 0, no retain; published() follows from the event loop, never before this returns.
+    // With the message's QoS (0 or 1), no retain; published() follows from the event loop, never
+    // before this returns: for QoS 1 once the broker acknowledged it. Returns the packet id, 0 when
+    // not connected or the library refused the message.
     quint16 publish(const MqttMessage &message);
 
 signals:

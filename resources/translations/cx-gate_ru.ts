@@ -115,6 +115,50 @@ Aboriting update</source>
 <context>
     <name>MainWindow</name>
     <message>
+        <source>Reports kept while the cloud is out of reach; when the outbox is full, the oldest report is dropped</source>
+        <translation>Отчёты, которые ждут связи с облаком; когда очередь полна, самый старый отчёт удаляется</translation>
+    </message>
+    <message>
+        <source>Outbox:</source>
+        <translation>Очередь отправки:</translation>
+    </message>
+    <message>
+        <source> reports</source>
+        <translation> отчётов</translation>
+    </message>
+    <message>
+        <source> MB</source>
+        <translation> МБ</translation>
+    </message>
+    <message>
+        <source>%1 s</source>
+        <translation>%1 с</translation>
+    </message>
+    <message>
+        <source>%1 min</source>
+        <translation>%1 мин</translation>
+    </message>
+    <message>
+        <source>%1 h</source>
+        <translation>%1 ч</translation>
+    </message>
+    <message>
+        <source>%1 d</source>
+        <translation>%1 дн</translation>
+    </message>
+    <message>
+        <source>Reports waiting for the cloud: %1, the oldest for %2</source>
+        <translation>Отчётов ждут отправки в облако: %1, самый старый ждёт %2</translation>
+    </message>
+    <message>
+        <source>dropped: %1</source>
+        <translation>удалено: %1</translation>
+    </message>
+    <message>
+        <source>kept in memory only: they are lost if the program ends</source>
+        <translation>хранятся только в памяти: они пропадут, если программа завершится</translation>
+    </message>
+    <message>
         <source>Tessel Gateway</source>
         <translation>Tessel Gateway</translation>
     </message>

@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDir>
 #include <QGroupBox>
 #include <QLCDNumber>
@@ -362,6 +363,17 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!text(w, "cloudErrorLabel").isEmpty(), 30000);
         QCOMPARE(w.statusBar()->findChild<QLedLabel *>()->toolTip(),
                  "Disconnected from the cloud\n" + text(w, "cloudErrorLabel"));
+        // Reports waiting for the cloud show in the tip and on the cloud page while any wait.
+        auto *backlog = child<QLabel>(w, "cloudBacklogLabel");
+        QVERIFY(backlog->isHidden());
+        emit w.runnerHost()->backlogChanged({3, QDateTime::currentMSecsSinceEpoch() - 150000, 2, true});
+        QTRY_VERIFY(!backlog->isHidden());
+        QCOMPARE(backlog->text(),
+                 "Reports waiting for the cloud: 3, the oldest for 2 min; dropped: 2; kept in "
+                 "memory only: they are lost if the program ends");
+        QVERIFY(w.statusBar()->findChild<QLedLabel *>()->toolTip().endsWith("\n" + backlog->text()));
+        emit w.runnerHost()->backlogChanged(OutboxBacklog());
+        QTRY_VERIFY(backlog->isHidden());
 
         modals.expect(ModalAnswers::press(QMessageBox::Yes));
         child<QAbstractButton>(w, "settingsResetGWButton")->click();

@@ -1,0 +1,336 @@
+#include "outbox.h"
+
+#include "qcredentialstore.h"
+
+#include <QDateTime>
+#include <QFile>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+
+namespace {
+
+constexpr char DatabaseName[] = "outbox.db";
+// Ids are given by the outbox, counting on from the largest ever used in this run, so a late
+// acknowledgement cannot hit a newer report even after the table emptied.
+constexpr char Schema[] = "CREATE TABLE IF NOT EXISTS outbox(id INTEGER PRIMARY KEY, "
+                          "tid TEXT NOT NULL, payload BLOB NOT NULL, queued INTEGER NOT NULL)";
+
+bool isBusy(int rc)
+{
+    return (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
+}
+
+bool isDamage(int rc)
+{
+    return (rc & 0xff) == SQLITE_CORRUPT || (rc & 0xff) == SQLITE_NOTADB;
+}
+
+Outbox::Entry rowEntry(sqlite3_stmt *statement)
+{
+    Outbox::Entry entry;
+    entry.id = sqlite3_column_int64(statement, 0);
+    entry.tid = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, 1)),
+                                  sqlite3_column_bytes(statement, 1));
+    entry.payload = QByteArray(static_cast<const char *>(sqlite3_column_blob(statement, 2)),
+                               sqlite3_column_bytes(statement, 2));
+    entry.queued = sqlite3_column_int64(statement, 3);
+    return entry;
+}
+
+void removeDatabaseFiles(const QString &path)
+{
+    for (const char *suffix : {"", "-wal", "-shm"})
+        QFile::remove(path + QLatin1String(suffix));
+}
+
+} // namespace
+
+Outbox::~Outbox()
+{
+    close();
+}
+
+QString Outbox::defaultPath()
+{
+    // The credential directory is the application's data directory, created private to the user.
+    return QCredentialStore::filePath(QLatin1String(DatabaseName));
+}
+
+QString Outbox::lastSqlError() const
+{
+    return m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("out of memory");
+}
+
+bool Outbox::prepare(sqlite3_stmt **statement, const char *sql)
+{
+    return sqlite3_prepare_v2(m_db, sql, -1, statement, nullptr) == SQLITE_OK;
+}
+
+bool Outbox::exec(const char *sql)
+{
+    return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+void Outbox::close()
+{
+    for (sqlite3_stmt **statement : {&m_insert, &m_delete, &m_first}) {
+        sqlite3_finalize(*statement);
+        *statement = nullptr;
+    }
+    if (m_db)
+        sqlite3_close(m_db);
+    m_db = nullptr;
+}
+
+Outbox::Opened Outbox::tryOpen(const QString &path, QString *why)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const int rc = sqlite3_open_v2(name.constData(), &m_db,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    auto failed = [this, why]() {
+        const int code = m_db ? sqlite3_extended_errcode(m_db) : SQLITE_NOMEM;
+        *why = lastSqlError();
+        close();
+        return isBusy(code) ? Opened::Busy : isDamage(code) ? Opened::Damaged : Opened::Failed;
+    };
+    if (rc != SQLITE_OK)
+        return failed();
+    // One process per database: the exclusive lock taken by the first write is kept until close
+    // (and dropped by the kernel when the process dies). WAL without fsync per report: a report
+    // survives the end of the process, whatever the end; an operating system crash may lose the last.
+    // SQLite's own checkpoint (every 1000 pages, with one fsync) keeps the log small.
+    if (!exec("PRAGMA locking_mode=EXCLUSIVE") || !exec("PRAGMA journal_mode=WAL") ||
+        !exec("PRAGMA synchronous=NORMAL") || !exec("PRAGMA journal_size_limit=4194304") ||
+        !exec("BEGIN EXCLUSIVE"))
+        return failed();
+    if (!exec(Schema) || !exec("COMMIT"))
+        return failed();
+
+    sqlite3_stmt *check = nullptr;
+    if (!prepare(&check, "PRAGMA quick_check(1)"))
+        return failed();
+    const bool healthy = sqlite3_step(check) == SQLITE_ROW &&
+                         qstrcmp(reinterpret_cast<const char *>(sqlite3_column_text(check, 0)), "ok") == 0;
+    sqlite3_finalize(check);
+    if (!healthy) {
+        *why = QStringLiteral("integrity check failed");
+        close();
+        return Opened::Damaged;
+    }
+
+    sqlite3_stmt *totals = nullptr;
+    if (!prepare(&totals, "SELECT COUNT(*), TOTAL(LENGTH(payload) + LENGTH(CAST(tid AS BLOB))), "
+                          "IFNULL(MAX(id), 0) FROM outbox"))
+        return failed();
+    const bool counted = sqlite3_step(totals) == SQLITE_ROW;
+    const int count = counted ? sqlite3_column_int(totals, 0) : 0;
+    const qint64 bytes = counted ? qint64(sqlite3_column_double(totals, 1)) : 0;
+    const qint64 lastId = counted ? sqlite3_column_int64(totals, 2) : 0;
+    sqlite3_finalize(totals);
+    if (!counted || !prepare(&m_insert, "INSERT INTO outbox(id, tid, payload, queued) VALUES(?, ?, ?, ?)") ||
+        !prepare(&m_delete, "DELETE FROM outbox WHERE id = ?") ||
+        !prepare(&m_first, "SELECT id, tid, payload, queued FROM outbox ORDER BY id LIMIT 1"))
+        return failed();
+    m_count = count;
+    m_bytes = bytes;
+    m_lastId = qMax(m_lastId, lastId);
+    if (!loadHead())
+        return failed();
+    return Opened::Yes;
+}
+
+bool Outbox::open(const QString &path)
+{
+    close();
+    m_path = path;
+    // Reports queued in memory before go behind the stored ones, which are older.
+    std::deque<Entry> early;
+    early.swap(m_memory);
+    m_count = 0;
+    m_bytes = 0;
+    m_head = Entry();
+
+    QString why;
+    Opened result = tryOpen(path, &why);
+    if (result == Opened::Damaged) {
+        const QString aside = path + QStringLiteral(".damaged-") +
+                              QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
+        QFile::rename(path, aside);
+        QFile::rename(path + QStringLiteral("-wal"), aside + QStringLiteral("-wal"));
+        QFile::remove(path + QStringLiteral("-shm"));
+        qCritical("The outbox database %s is damaged (%s): set aside as %s, starting a new one",
+                  qUtf8Printable(path), qUtf8Printable(why), qUtf8Printable(aside));
+        result = tryOpen(path, &why);
+    }
+    if (result != Opened::Yes) {
+        m_count = 0;
+        m_bytes = 0;
+        m_announcedMemory = true;
+        if (result == Opened::Busy)
+            qCritical("The outbox database %s is in use by another process: reports waiting for the "
+                      "cloud are kept in memory only",
+                      qUtf8Printable(path));
+        else
+            qCritical("Cannot open the outbox database %s (%s): reports waiting for the cloud are kept "
+                      "in memory only",
+                      qUtf8Printable(path), qUtf8Printable(why));
+    }
+    for (const Entry &entry : early)
+        append(entry.tid, entry.payload, entry.queued);
+    setLimits(m_limits);
+    return result == Opened::Yes;
+}
+
+void Outbox::setLimits(const Limits &limits)
+{
+    m_limits.messages = qMax(1, limits.messages);
+    m_limits.bytes = qMax<qint64>(1, limits.bytes);
+    while (m_count > 0 && (m_count > m_limits.messages || m_bytes > m_limits.bytes))
+        dropOldest();
+}
+
+bool Outbox::loadHead()
+{
+    sqlite3_reset(m_first);
+    const int rc = sqlite3_step(m_first);
+    if (rc == SQLITE_ROW)
+        m_head = rowEntry(m_first);
+    else
+        m_head = Entry();
+    sqlite3_reset(m_first);
+    if (rc == SQLITE_DONE) {
+        m_count = 0;
+        m_bytes = 0;
+    }
+    return rc == SQLITE_ROW || rc == SQLITE_DONE;
+}
+
+bool Outbox::deleteRow(qint64 id)
+{
+    sqlite3_bind_int64(m_delete, 1, id);
+    const int rc = sqlite3_step(m_delete);
+    sqlite3_reset(m_delete);
+    return rc == SQLITE_DONE;
+}
+
+qint64 Outbox::append(const QString &tid, const QByteArray &payload, qint64 queuedMs)
+{
+    Entry entry;
+    entry.tid = tid;
+    entry.payload = payload;
+    entry.queued = queuedMs;
+    const QByteArray tidUtf8 = tid.toUtf8();
+    const qint64 size = payload.size() + tidUtf8.size();
+    if (size > m_limits.bytes) {
+        ++m_dropped;
+        return 0;
+    }
+    while (m_count > 0 && (m_count >= m_limits.messages || m_bytes + size > m_limits.bytes))
+        dropOldest();
+
+    entry.id = ++m_lastId;
+    if (m_db) {
+        sqlite3_bind_int64(m_insert, 1, entry.id);
+        sqlite3_bind_text(m_insert, 2, tidUtf8.constData(), tidUtf8.size(), SQLITE_STATIC);
+        sqlite3_bind_blob(m_insert, 3, payload.constData(), payload.size(), SQLITE_STATIC);
+        sqlite3_bind_int64(m_insert, 4, queuedMs);
+        const int rc = sqlite3_step(m_insert);
+        sqlite3_reset(m_insert);
+        sqlite3_clear_bindings(m_insert);
+        if (rc != SQLITE_DONE)
+            fallBack("store a report");
+    }
+    if (!m_db)
+        m_memory.push_back(entry);
+    if (m_count == 0)
+        m_head = entry;
+    ++m_count;
+    m_bytes += size;
+    return entry.id;
+}
+
+void Outbox::dropOldest()
+{
+    if (m_count == 0)
+        return;
+    ++m_dropped;
+    remove(m_head.id);
+}
+
+void Outbox::dropHead()
+{
+    dropOldest();
+}
+
+void Outbox::remove(qint64 id)
+{
+    // Reports leave in order: only the oldest can be acknowledged; any other id was dropped before.
+    if (m_count == 0 || id != m_head.id)
+        return;
+    if (m_db && !deleteRow(id))
+        fallBack("remove a sent report");
+    if (m_db) {
+        --m_count;
+        m_bytes -= m_head.size();
+        if (!loadHead())
+            fallBack("read the next report");
+        return;
+    }
+    if (!m_memory.empty() && m_memory.front().id == id) {
+        m_bytes -= m_memory.front().size();
+        m_memory.pop_front();
+        --m_count;
+    }
+    m_head = m_memory.empty() ? Entry() : m_memory.front();
+}
+
+void Outbox::clear()
+{
+    if (m_db && !exec("DELETE FROM outbox"))
+        fallBack("empty the outbox");
+    m_memory.clear();
+    m_count = 0;
+    m_bytes = 0;
+    m_head = Entry();
+}
+
+void Outbox::fallBack(const char *what)
+{
+    const QString why = lastSqlError();
+    // Whatever the database still gives moves to memory; the files go, so that a restart does not
+    // send those reports a second time.
+    std::deque<Entry> rows;
+    sqlite3_stmt *all = nullptr;
+    if (prepare(&all, "SELECT id, tid, payload, queued FROM outbox ORDER BY id")) {
+        while (sqlite3_step(all) == SQLITE_ROW)
+            rows.push_back(rowEntry(all));
+    }
+    sqlite3_finalize(all);
+    close();
+    removeDatabaseFiles(m_path);
+
+    m_memory.swap(rows);
+    m_count = int(m_memory.size());
+    m_bytes = 0;
+    for (const Entry &entry : m_memory)
+        m_bytes += entry.size();
+    m_head = m_memory.empty() ? Entry() : m_memory.front();
+    if (!m_announcedMemory) {
+        m_announcedMemory = true;
+        qCritical("The outbox database %s failed to %s (%s): reports waiting for the cloud are kept in "
+                  "memory only until the program starts again",
+                  qUtf8Printable(m_path), what, qUtf8Printable(why));
+    }
+}
+
+OutboxBacklog Outbox::backlog() const
+{
+    OutboxBacklog backlog;
+    backlog.waiting = m_count;
+    backlog.oldestQueued = m_count > 0 ? m_head.queued : 0;
+    backlog.dropped = m_dropped;
+    backlog.memoryOnly = m_announcedMemory && !m_db;
+    return backlog;
+}
