@@ -1,5 +1,6 @@
 #include "singleapphandler.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocalSocket>
@@ -165,8 +166,17 @@ private slots:
                                               QFile::ExeOther);
         const QString copy = dir.filePath(QStringLiteral("singleinstanceprobe"));
         QVERIFY(QFile::copy(m_probe, copy));
-        const QStringList nobody{QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"),
-                                 QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups")};
+        // ...with the build tree's shared libraries, found through the library path.
+        const QDir libs(QFileInfo(m_probe).absolutePath() + QStringLiteral("/../lib"));
+        for (const QString &lib : libs.entryList({QStringLiteral("*.so.*")}, QDir::Files))
+            QVERIFY(QFile::copy(libs.filePath(lib), dir.filePath(lib)));
+        // The sanitizer's suppression list lies in the build tree, which the other user may not
+        // enter; that user's probe runs without the leak checker (the owner's probes have it).
+        const QStringList nobody{
+            QStringLiteral("setpriv"),       QStringLiteral("--reuid=65534"),
+            QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
+            QStringLiteral("env"),           QStringLiteral("ASAN_OPTIONS=detect_leaks=0"),
+            QStringLiteral("LSAN_OPTIONS="), QStringLiteral("LD_LIBRARY_PATH=") + dir.path()};
 
         const QString name = uniqueName(QStringLiteral("users"));
         auto mine = probe(name);
