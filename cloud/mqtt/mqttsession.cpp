@@ -203,6 +203,10 @@ void MqttSession::finish(int mosqRc, int savedErrno)
     if (mosqRc != MOSQ_ERR_SUCCESS && !m_refused) {
         code = connectionError(mosqRc, savedErrno, m_tls, m_accepted);
         reason = m_tls.reason();
+        // Under TLS 1.3 a broker refuses the client's certificate only after the client has finished
+        // its part of the handshake; when the reset overtakes the alert, say at least what happened.
+        if (reason.isEmpty() && code == QMqttConnection::SocketSslHandshakeFailedError)
+            reason = QStringLiteral("the broker closed the connection during the TLS handshake");
     }
     qCDebug(lcMqtt) << "connection ended:" << describeMosquittoResult(mosqRc, savedErrno) << "verify error"
                     << m_tls.verifyError << "alerts" << m_tls.alertSent << m_tls.alertReceived << "-> code"

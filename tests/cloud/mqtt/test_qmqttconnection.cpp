@@ -234,7 +234,9 @@ private slots:
         QTest::newRow("expired broker certificate")
             << int(TestPki::Expired) << QStringLiteral("gw-test") << "certificate has expired";
         QTest::newRow("no client certificate")
-            << int(TestPki::Localhost) << QString() << "tlsv13 alert certificate required (from the broker)";
+            << int(TestPki::Localhost) << QString()
+            << "tlsv13 alert certificate required \\(from the broker\\)|the broker closed the connection "
+               "during the TLS handshake";
     }
 
     void tlsRejections()
@@ -252,7 +254,11 @@ private slots:
         c->connectToHost();
         QVERIFY2(errors.wait(15000), qPrintable(broker.log()));
         QCOMPARE(errorCodes(errors), QList<int>{QMqttConnection::SocketSslHandshakeFailedError});
-        QCOMPARE(c->errorReason(), reason);
+        // a reset may overtake the broker's alert: the last row names both outcomes
+        QVERIFY2(QRegularExpression(QLatin1Char('^') + reason + QLatin1Char('$'))
+                     .match(c->errorReason())
+                     .hasMatch(),
+                 qPrintable(c->errorReason()));
         // every retry is refused the same way; none gets through
         QTRY_VERIFY_WITH_TIMEOUT(errors.count() >= 2, 15000);
         for (int code : errorCodes(errors))
