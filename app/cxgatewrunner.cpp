@@ -24,12 +24,15 @@ CxgatewRunner::CxgatewRunner(QObject *parent, const QString &programDir)
 {
     ThingState::registerMetaTypes();
 
-    connect(m_gateway, &QAbstractThing::stateChanged, this, &CxgatewRunner::thing_stateChaged);
+    connect(m_gateway, &QAbstractThing::stateChanged, this,
+            [this](const QJsonObject &state) { thing_stateChaged(m_gateway, state); });
     connect(m_gateway, &GatewayThing::connectivityChanged, this, &CxgatewRunner::connectivityChanged);
     connect(m_gateway->client(), &CalvexCloudClient::connectionFailed, this, &CxgatewRunner::cloudError);
     connect(m_gateway, &GatewayThing::backlogChanged, this, &CxgatewRunner::backlogChanged);
     m_gateway->client()->setRecipientCheck([this](const QString &tid) { return holdsCloudId(tid); });
-    connect(m_gateway, &QAbstractThing::serialChanged, this, &CxgatewRunner::thing_serialChanged);
+    connect(
+        m_gateway, &QAbstractThing::serialChanged, this,
+        [this](const QString &old, const QString &current) { thing_serialChanged(m_gateway, old, current); });
     connect(m_gateway, &GatewayThing::settingsChanged, this,
             [this] { emit finished(SetUpdate, QVariant()); });
 
@@ -157,9 +160,7 @@ void CxgatewRunner::adopt(QAbstractThing *thing, const QList<PoolEntry> &pool)
 {
     thing->setParent(this);
     m_things.append(thing);
-    connect(thing, &QAbstractThing::mediumGone, this, &CxgatewRunner::thing_mediumGone);
-    connect(thing, &QAbstractThing::stateChanged, this, &CxgatewRunner::thing_stateChaged);
-    connect(thing, &QAbstractThing::serialChanged, this, &CxgatewRunner::thing_serialChanged);
+    watch(thing);
 
     for (const PoolEntry &entry : pool) {
         if (entry.matches(thing)) {
@@ -196,32 +197,37 @@ void CxgatewRunner::restoreGatewayFromPool()
     }
 }
 
-void CxgatewRunner::thing_stateChaged(const QJsonObject &state)
+void CxgatewRunner::watch(QAbstractThing *thing)
 {
-    auto *thing = qobject_cast<QAbstractThing *>(sender());
-    if (!thing)
-        return;
+    connect(thing, &QAbstractThing::mediumGone, this, [this, thing] { thing_mediumGone(thing); });
+    connect(thing, &QAbstractThing::stateChanged, this,
+            [this, thing](const QJsonObject &state) { thing_stateChaged(thing, state); });
+    connect(thing, &QAbstractThing::serialChanged, this,
+            [this, thing](const QString &old, const QString &current) {
+                thing_serialChanged(thing, old, current);
+            });
+}
+
+void CxgatewRunner::thing_stateChaged(QAbstractThing *thing, const QJsonObject &state)
+{
     ThingState record(thing, false);
     record.state = state;
     emit thingChanged(record);
 }
 
-void CxgatewRunner::thing_mediumGone()
+void CxgatewRunner::thing_mediumGone(QAbstractThing *thing)
 {
-    auto *thing = qobject_cast<QAbstractThing *>(sender());
-    if (!thing || !m_things.removeOne(thing))
+    if (!m_things.removeOne(thing))
         return;
-    disconnect(thing, &QAbstractThing::mediumGone, this, &CxgatewRunner::thing_mediumGone);
-    disconnect(thing, &QAbstractThing::stateChanged, this, &CxgatewRunner::thing_stateChaged);
+    disconnect(thing, nullptr, this, nullptr);
     m_gateway->removeSibling(thing->cloudid());
     emit thingChanged(ThingState::goneRecord(thing));
     thing->deleteLater();
 }
 
-void CxgatewRunner::thing_serialChanged(const QString &old, const QString &current)
+void CxgatewRunner::thing_serialChanged(QAbstractThing *thing, const QString &old, const QString &current)
 {
-    auto *thing = qobject_cast<QAbstractThing *>(sender());
-    if (!thing || old == current)
+    if (old == current)
         return;
     ThingState gone;
     gone.shortid = QAbstractThing::idOf(thing->type(), thing->version(), old);

@@ -97,14 +97,17 @@ signals:
     void backlogChanged(const OutboxBacklog &backlog);
 
 private slots:
-    void thing_stateChaged(const QJsonObject &state);
-    void thing_mediumGone();
     void reg_closed();
     void reg_dataRead(const QString &evt, const QString &msg, const QString &id);
     void reg_timedOut();
-    void thing_serialChanged(const QString &old, const QString &current);
 
 private:
+    // The thing is passed along by the connection: QObject::sender() walks every connection of the
+    // receiver, which costs a thousand steps per reading with a thousand things.
+    void watch(QAbstractThing *thing);
+    void thing_stateChaged(QAbstractThing *thing, const QJsonObject &state);
+    void thing_mediumGone(QAbstractThing *thing);
+    void thing_serialChanged(QAbstractThing *thing, const QString &old, const QString &current);
     void adopt(QAbstractThing *thing, const QList<PoolEntry> &pool);
     void restoreGatewayFromPool();
     void savePool();

@@ -111,6 +111,8 @@ private:
     void reportFailure();
     void backlogTouched();
     void announceBacklog();
+    // The outbox commits at the latest after this many ms (0: at the end of this event-loop turn).
+    void scheduleCommit(int ms);
 
     QMqttConnection *m_client = nullptr;
     QSet<QString> m_topics;
@@ -119,6 +121,7 @@ private:
     quint16 m_inflightPacket = 0;     // its packet id
     std::function<bool(const QString &)> m_recipientCheck;
     QTimer *m_backlogTimer = nullptr;
+    QTimer *m_commitTimer = nullptr;
     OutboxBacklog m_announcedBacklog;
     QString m_lastError;
     QString m_reportedFailure; // the text connectionFailed last carried

@@ -144,10 +144,9 @@ void GatewayThing::reportStates()
     m_client->publish(cloudid(), state());
 }
 
-void GatewayThing::sibling_stateChanged(const QJsonObject &value)
+void GatewayThing::sibling_stateChanged(QAbstractThing *thing, const QJsonObject &value)
 {
-    auto *thing = qobject_cast<QAbstractThing *>(sender());
-    if (!thing || !thing->reportChanges())
+    if (!thing->reportChanges())
         return;
     m_client->publish(thing->cloudid(), value);
 }
@@ -184,7 +183,9 @@ bool GatewayThing::addSibling(QAbstractThing *thing)
         if (!state.isEmpty())
             m_client->publish(cid, state);
     }
-    connect(thing, &QAbstractThing::stateChanged, this, &GatewayThing::sibling_stateChanged);
+    // The sibling travels with the connection (QObject::sender() would walk every sibling's).
+    connect(thing, &QAbstractThing::stateChanged, this,
+            [this, thing](const QJsonObject &value) { sibling_stateChanged(thing, value); });
     // Never keep a dangling sibling, whoever deletes it.
     connect(thing, &QObject::destroyed, this, &GatewayThing::sibling_destroyed);
     emit stateChanged(state());
@@ -209,8 +210,7 @@ bool GatewayThing::removeSibling(const QString &cid)
     if (thing->parent() == this)
         thing->deleteLater();
     m_client->unsubscribe(cid);
-    disconnect(thing, &QAbstractThing::stateChanged, this, &GatewayThing::sibling_stateChanged);
-    disconnect(thing, &QObject::destroyed, this, &GatewayThing::sibling_destroyed);
+    disconnect(thing, nullptr, this, nullptr);
     emit stateChanged(state());
     return true;
 }

@@ -79,7 +79,7 @@ protected slots:
     void mqtt_connectivityChanged(bool on);
     void mqtt_messageReceived(const QString &tid, const QByteArray &data);
     void mqtt_messagePublished(const QString &tid);
-    void sibling_stateChanged(const QJsonObject &value);
+    void sibling_stateChanged(QAbstractThing *thing, const QJsonObject &value);
 
 protected:
     void timerEvent(QTimerEvent *event) override;

@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <mutex>
 
 namespace {
 
@@ -75,6 +76,11 @@ bool Outbox::exec(const char *sql)
 
 void Outbox::close()
 {
+    if (m_db && m_inTransaction && !exec("COMMIT"))
+        qCritical("Cannot store the last changes of the outbox %s: %s", qUtf8Printable(m_path),
+                  qUtf8Printable(lastSqlError()));
+    m_inTransaction = false;
+    m_batch.clear();
     for (sqlite3_stmt **statement : {&m_insert, &m_delete, &m_first}) {
         sqlite3_finalize(*statement);
         *statement = nullptr;
@@ -86,6 +92,10 @@ void Outbox::close()
 
 Outbox::Opened Outbox::tryOpen(const QString &path, QString *why)
 {
+    // No allocation statistics: they take a global lock on every allocation SQLite makes. Only
+    // possible before SQLite starts; later it is refused, harmlessly.
+    static std::once_flag configured;
+    std::call_once(configured, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
     const QByteArray name = QFile::encodeName(path);
     const int rc = sqlite3_open_v2(name.constData(), &m_db,
                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -101,9 +111,11 @@ Outbox::Opened Outbox::tryOpen(const QString &path, QString *why)
     // (and dropped by the kernel when the process dies). WAL without fsync per report: a report
     // survives the end of the process, whatever the end; an operating system crash may lose the last.
     // SQLite's own checkpoint (every 1000 pages, with one fsync) keeps the log small.
-    if (!exec("PRAGMA locking_mode=EXCLUSIVE") || !exec("PRAGMA journal_mode=WAL") ||
-        !exec("PRAGMA synchronous=NORMAL") || !exec("PRAGMA journal_size_limit=4194304") ||
-        !exec("BEGIN EXCLUSIVE"))
+    // Small pages for a new database: a report is a few hundred bytes at most, and each commit
+    // writes (and checksums) the whole pages it touched.
+    if (!exec("PRAGMA page_size=1024") || !exec("PRAGMA locking_mode=EXCLUSIVE") ||
+        !exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL") ||
+        !exec("PRAGMA journal_size_limit=4194304") || !exec("BEGIN EXCLUSIVE"))
         return failed();
     if (!exec(Schema) || !exec("COMMIT"))
         return failed();
@@ -136,6 +148,7 @@ Outbox::Opened Outbox::tryOpen(const QString &path, QString *why)
     m_count = count;
     m_bytes = bytes;
     m_lastId = qMax(m_lastId, lastId);
+    m_committedId = m_lastId;
     if (!loadHead())
         return failed();
     return Opened::Yes;
@@ -180,6 +193,7 @@ bool Outbox::open(const QString &path)
     for (const Entry &entry : early)
         append(entry.tid, entry.payload, entry.queued);
     setLimits(m_limits);
+    commit();
     return result == Opened::Yes;
 }
 
@@ -207,8 +221,31 @@ bool Outbox::loadHead()
     return rc == SQLITE_ROW || rc == SQLITE_DONE;
 }
 
+bool Outbox::beginChange()
+{
+    if (m_inTransaction)
+        return true;
+    m_inTransaction = exec("BEGIN");
+    return m_inTransaction;
+}
+
+void Outbox::commit()
+{
+    if (!m_db || !m_inTransaction)
+        return;
+    if (!exec("COMMIT")) {
+        fallBack("store a report");
+        return;
+    }
+    m_inTransaction = false;
+    m_batch.clear();
+    m_committedId = m_lastId;
+}
+
 bool Outbox::deleteRow(qint64 id)
 {
+    if (!beginChange())
+        return false;
     sqlite3_bind_int64(m_delete, 1, id);
     const int rc = sqlite3_step(m_delete);
     sqlite3_reset(m_delete);
@@ -232,14 +269,19 @@ qint64 Outbox::append(const QString &tid, const QByteArray &payload, qint64 queu
 
     entry.id = ++m_lastId;
     if (m_db) {
-        sqlite3_bind_int64(m_insert, 1, entry.id);
-        sqlite3_bind_text(m_insert, 2, tidUtf8.constData(), tidUtf8.size(), SQLITE_STATIC);
-        sqlite3_bind_blob(m_insert, 3, payload.constData(), payload.size(), SQLITE_STATIC);
-        sqlite3_bind_int64(m_insert, 4, queuedMs);
-        const int rc = sqlite3_step(m_insert);
-        sqlite3_reset(m_insert);
-        sqlite3_clear_bindings(m_insert);
-        if (rc != SQLITE_DONE)
+        int rc = SQLITE_ERROR;
+        if (beginChange()) {
+            sqlite3_bind_int64(m_insert, 1, entry.id);
+            sqlite3_bind_text(m_insert, 2, tidUtf8.constData(), tidUtf8.size(), SQLITE_STATIC);
+            sqlite3_bind_blob(m_insert, 3, payload.constData(), payload.size(), SQLITE_STATIC);
+            sqlite3_bind_int64(m_insert, 4, queuedMs);
+            rc = sqlite3_step(m_insert);
+            sqlite3_reset(m_insert);
+            sqlite3_clear_bindings(m_insert);
+        }
+        if (rc == SQLITE_DONE)
+            m_batch.push_back(entry);
+        else
             fallBack("store a report");
     }
     if (!m_db)
@@ -288,7 +330,7 @@ void Outbox::remove(qint64 id)
 
 void Outbox::clear()
 {
-    if (m_db && !exec("DELETE FROM outbox"))
+    if (m_db && !(beginChange() && exec("DELETE FROM outbox")))
         fallBack("empty the outbox");
     m_memory.clear();
     m_count = 0;
@@ -308,6 +350,19 @@ void Outbox::fallBack(const char *what)
             rows.push_back(rowEntry(all));
     }
     sqlite3_finalize(all);
+    // A failed statement may have rolled the open transaction back. What waits is known anyway:
+    // every report from the current head on. Rows before it left already; reports queued in the
+    // lost transaction come after every row read.
+    const qint64 firstWaiting = m_count > 0 ? m_head.id : m_lastId + 1;
+    rows.erase(rows.begin(), std::find_if(rows.begin(), rows.end(),
+                                          [firstWaiting](const Entry &e) { return e.id >= firstWaiting; }));
+    const qint64 lastRead = rows.empty() ? 0 : rows.back().id;
+    for (const Entry &entry : m_batch) {
+        if (entry.id > lastRead && entry.id >= firstWaiting)
+            rows.push_back(entry);
+    }
+    m_inTransaction = false; // nothing more is stored: close() must not commit
+    m_batch.clear();
     close();
     removeDatabaseFiles(m_path);
 
