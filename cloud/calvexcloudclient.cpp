@@ -324,11 +324,11 @@ void CalvexCloudClient::publish(const QString &tid, const QByteArray &data)
 {
     outbox().append(tid, data, QDateTime::currentMSecsSinceEpoch());
     backlogTouched();
+    // On disk by the end of this turn, with whatever else the turn queues; if it goes out at once,
+    // after the library had it: a commit costs more than the whole way from the device to here.
+    scheduleCommit(0);
     if (connected())
-        sendNextQueued(); // commits it first when it goes out at once
-    // Otherwise it is on disk by the end of this turn, with whatever else the turn queues.
-    if (outbox().hasUncommittedReports())
-        scheduleCommit(0);
+        sendNextQueued();
 }
 
 // Hands the oldest report to the library unless one is in flight: one report per acknowledgement.
@@ -344,10 +344,6 @@ void CalvexCloudClient::sendNextQueued()
             box.dropHead();
             scheduleCommit(AcknowledgedCommitMs);
             backlogTouched();
-            continue;
-        }
-        if (!box.isCommitted(head->id)) {
-            box.commit(); // nothing leaves before it is on disk; the head may have moved to memory
             continue;
         }
         MqttMessage message;

@@ -148,7 +148,6 @@ Outbox::Opened Outbox::tryOpen(const QString &path, QString *why)
     m_count = count;
     m_bytes = bytes;
     m_lastId = qMax(m_lastId, lastId);
-    m_committedId = m_lastId;
     if (!loadHead())
         return failed();
     return Opened::Yes;
@@ -239,7 +238,6 @@ void Outbox::commit()
     }
     m_inTransaction = false;
     m_batch.clear();
-    m_committedId = m_lastId;
 }
 
 bool Outbox::deleteRow(qint64 id)

@@ -30,8 +30,8 @@ Q_DECLARE_METATYPE(OutboxBacklog)
 // The state reports that wait for the broker's acknowledgement, first in first out, in an SQLite
 // database (WAL, exclusively locked: one process per database) so they outlive the process. Changes
 // gather in one transaction until commit(): the owner commits at the end of each event-loop turn
-// that queued a report, and before a report that is not on disk yet goes out; acknowledgements may
-// wait for the next commit (a crash before it sends those reports again, never loses one). Bounded
+// that queued a report; acknowledgements may wait for the next commit (a crash before it sends
+// those reports again, never loses one). Bounded
 // by a number of messages and a number of bytes: when full, the oldest report is dropped and
 // counted. When the database cannot be opened, is held by another process, or fails while in use
 // (disk full), the outbox keeps its reports in memory instead, bounded the same way, and says so
@@ -85,11 +85,6 @@ public:
 
     // Makes every change so far durable. Closing the outbox commits too.
     void commit();
-    // Whether reports were queued since the last commit (acknowledgements alone may wait).
-    bool hasUncommittedReports() const { return !m_batch.empty(); }
-    bool hasUncommittedChanges() const { return m_inTransaction; }
-    // Whether this report is on disk (always true in memory: there is nothing more to do).
-    bool isCommitted(qint64 id) const { return !m_db || id <= m_committedId; }
 
     int count() const { return m_count; }
     qint64 bytes() const { return m_bytes; }
@@ -121,8 +116,7 @@ private:
     std::deque<Entry> m_memory; // used when there is no database
     std::deque<Entry> m_batch;  // reports queued in the open transaction, in case it is rolled back
     bool m_inTransaction = false;
-    qint64 m_committedId = 0; // every report up to this id is on disk
-    qint64 m_lastId = 0;      // the largest id given, in either storage
+    qint64 m_lastId = 0; // the largest id given, in either storage
 
     Limits m_limits;
     Entry m_head; // a copy of the oldest report (either storage)
