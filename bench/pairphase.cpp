@@ -101,11 +101,20 @@ PairSide BenchRun::measurePairSide(bool ours, SimulatedHidDevice *sensor, Simula
     }
 
     auto change = [this, sensor](int) { sensor->injectTemperature(nextValue(sensor->serial())); };
+    // The reading injected last has been read (by the next poll, within a second) and published.
+    auto settle = [sensor] {
+        const qint64 deadline = monotonicNs() + 3000000000LL;
+        while (sensor->pendingInputCount() > 0 && monotonicNs() < deadline)
+            QThread::msleep(10);
+        QThread::msleep(100);
+    };
     // Warm up in the same regime as measured: a change every second.
     for (int s = 0; s < m_options.pairWarmupSeconds; ++s) {
         change(s);
         QThread::sleep(1);
     }
+    // Deliveries counted are those of the changes made while measuring, no more, no fewer.
+    settle();
     m_tracker.reset();
     if (watchdog)
         watchdog->takeOutputs();
@@ -113,8 +122,7 @@ PairSide BenchRun::measurePairSide(bool ours, SimulatedHidDevice *sensor, Simula
     const ProcessMeasurement m =
         measureProcess(process.processId(), m_options.pairSeconds, m_options.pairSeconds, change);
     side.machineBusyPercent = busyPercent(machineBefore, sampleMachineCpu());
-    // Let the last change arrive before the count.
-    QThread::msleep(300);
+    settle();
     stopProcess(process);
     if (!m.ok) {
         side.failure = ours ? QStringLiteral("tsl-gated died") : QStringLiteral("the poller died");
