@@ -53,7 +53,6 @@ void BenchOptions::makeQuick()
     quick = true;
     latencySamples = 8;
     floorSamples = 30;
-    baselineSamples = 8;
     idleSeconds = 10;
     soakSeconds = 20;
     hidSeconds = 10;
@@ -62,6 +61,9 @@ void BenchOptions::makeQuick()
     warmupSeconds = 3;
     outboxSamples = 20;
     outboxReports = 10000;
+    pairRounds = 1;
+    pairSeconds = 8;
+    pairWarmupSeconds = 2;
 }
 
 void BenchRun::prepareHome()
@@ -155,6 +157,7 @@ bool BenchRun::setUp()
         return false;
     }
 
+    m_loadAtStart = loadAverage();
     m_report.setMeta(QStringLiteral("date"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
     m_report.setMeta(QStringLiteral("cores"), QString::number(QThread::idealThreadCount()));
     m_report.setMeta(QStringLiteral("memory"), machineMemory());
@@ -267,6 +270,7 @@ ProcessMeasurement BenchRun::measureProcess(qint64 pid, int seconds, int windowS
     ProcSample first = sampleProcess(pid_t(pid));
     if (!first.valid)
         return m;
+    const double clockFirst = processCpuSeconds(pid_t(pid));
     ProcSample windowStart = first;
     ProcSample last = first;
     m.rssStartMb = first.rssKb / 1024.0;
@@ -292,6 +296,9 @@ ProcessMeasurement BenchRun::measureProcess(qint64 pid, int seconds, int windowS
     }
     m.seconds = double(monotonicNs() - start) / 1e9;
     m.cpuSeconds = last.cpuSeconds - first.cpuSeconds;
+    const double clockLast = processCpuSeconds(pid_t(pid));
+    if (clockFirst >= 0 && clockLast >= clockFirst)
+        m.clockCpuSeconds = clockLast - clockFirst;
     m.rssEndMb = last.rssKb / 1024.0;
     m.peakRssMb = last.peakRssKb / 1024.0;
     m.ok = true;
@@ -317,8 +324,8 @@ void BenchRun::run()
         measureLatency();
     if (m_options.wants(QStringLiteral("outbox")))
         measureOutbox();
-    if (m_options.wants(QStringLiteral("baseline")))
-        measureBaseline();
+    if (m_options.wants(QStringLiteral("pairs")))
+        measurePairs();
     if (m_options.wants(QStringLiteral("idle")))
         measureIdle();
     if (m_options.wants(QStringLiteral("hid")))
@@ -329,25 +336,19 @@ void BenchRun::run()
         measureSoak();
     if (m_options.wants(QStringLiteral("window")))
         measureWindow();
-    addRatios();
+    addMachineLoad();
 }
 
-void BenchRun::addRatios()
+void BenchRun::addMachineLoad()
 {
-    auto ratio = [this](const QString &id, const QString &figure, double ours, double baseline) {
-        if (baseline > 0 && ours > 0)
-            m_report.addValue(id, figure, ours / baseline, QStringLiteral("ours / baseline"));
-    };
-    if (!m_oursLatency.isEmpty() && !m_baselineLatency.isEmpty()) {
-        ratio(QStringLiteral("ratio.latencyMedian"), QStringLiteral("Latency, median"), m_oursLatency.median,
-              m_baselineLatency.median);
-        ratio(QStringLiteral("ratio.latencyP99"), QStringLiteral("Latency, p99"), m_oursLatency.p99,
-              m_baselineLatency.p99);
-    }
-    if (m_soak.ok && m_baselineProcess.ok) {
-        ratio(QStringLiteral("ratio.cpu"), QStringLiteral("CPU with a change every second"),
-              m_soak.cpuPercent(), m_baselineProcess.cpuPercent());
-        ratio(QStringLiteral("ratio.rss"), QStringLiteral("Peak RSS"), m_soak.peakRssMb,
-              m_baselineProcess.peakRssMb);
-    }
+    // Other work on the machine shows in every figure: the load says how quiet the run was.
+    const QString unit = QStringLiteral("runnable tasks");
+    if (m_loadAtStart >= 0)
+        m_report.addValue(QStringLiteral("machine.loadStart"),
+                          QStringLiteral("Machine: load average (1 min) at the start of the run"),
+                          m_loadAtStart, unit, QStringLiteral("%1 cores").arg(QThread::idealThreadCount()));
+    const double end = loadAverage();
+    if (end >= 0)
+        m_report.addValue(QStringLiteral("machine.loadEnd"),
+                          QStringLiteral("Machine: load average (1 min) at the end of the run"), end, unit);
 }

@@ -26,7 +26,6 @@ struct BenchOptions
     bool quick = false;
     int latencySamples = 60;
     int floorSamples = 200;
-    int baselineSamples = 60;
     int idleSeconds = 60;
     int soakSeconds = 600;
     int hidSensors = 40;
@@ -37,6 +36,9 @@ struct BenchOptions
     int warmupSeconds = 10;
     int outboxSamples = 300;
     int outboxReports = 100000;
+    int pairRounds = 3;
+    int pairSeconds = 30;
+    int pairWarmupSeconds = 4;
     QStringList phases; // empty: all
     QString jsonPath = QStringLiteral("bench-results.json");
 
@@ -55,7 +57,25 @@ struct ProcessMeasurement
     double rssStartMb = 0;
     double rssEndMb = 0;
     double peakRssMb = 0;
+    double clockCpuSeconds = -1; // from the process's CPU-time clock, -1 when it could not be read
     double cpuPercent() const { return seconds > 0 ? 100.0 * cpuSeconds / seconds : 0; }
+    // From the CPU-time clock when it could be read, else from /proc's ticks.
+    double preciseCpuPercent() const
+    {
+        return clockCpuSeconds >= 0 && seconds > 0 ? 100.0 * clockCpuSeconds / seconds : cpuPercent();
+    }
+};
+
+// One side of a pairing in one round: the gateway core or the Python poller, measured alone.
+struct PairSide
+{
+    QString failure; // empty when measured
+    double cpuPercent = 0;
+    double peakRssMb = 0;
+    QVector<double> latenciesMs;
+    int changes = 0;
+    int keepAlives = 0;
+    double machineBusyPercent = -1;
 };
 
 // One benchmark run: a TLS broker with a test CA, a simulated HID bus in this process, a registered
@@ -83,14 +103,14 @@ public:
 private:
     // Phases.
     void measureLatency();
-    void measureBaseline();
+    void measurePairs();
     void measureIdle();
     void measureHidScale();
     void measureSynthetic();
     void measureSoak();
     void measureWindow();
     void measureOutbox();
-    void addRatios();
+    void addMachineLoad();
 
     // Registration of the gateway and its devices: settings, credentials and the device pool.
     bool registerGateway();
@@ -105,6 +125,10 @@ private:
     // Runs the core in this process, connected, and delivers samples readings of the sensor one by
     // one into m_tracker. False when the core did not connect.
     bool coreLatency(SimulatedHidDevice *sensor, int samples);
+    // One measured stretch of the gateway core (ours) or of the Python poller on the sensor and,
+    // when given, the watchdog; a change of the sensor's reading every second.
+    PairSide measurePairSide(bool ours, SimulatedHidDevice *sensor, SimulatedHidDevice *watchdog,
+                             const QByteArray &topic);
 
     // Child processes.
     bool startGated(QProcess &process, const QString &name);
@@ -133,8 +157,5 @@ private:
     EchoTracker m_floor;
     QHash<QString, int> m_valueIndex;
     QString m_logDir;
-    ProcessMeasurement m_soak;
-    ProcessMeasurement m_baselineProcess;
-    Summary m_oursLatency;
-    Summary m_baselineLatency;
+    double m_loadAtStart = -1;
 };

@@ -31,3 +31,13 @@ Summary difference(const Summary &a, const Summary &b)
     d.max = a.max - b.max;
     return d;
 }
+
+QVector<double> pairedRatios(const QVector<double> &a, const QVector<double> &b)
+{
+    QVector<double> ratios;
+    for (int i = 0; i < qMin(a.size(), b.size()); ++i) {
+        if (a.at(i) >= 0 && b.at(i) > 0)
+            ratios.append(a.at(i) / b.at(i));
+    }
+    return ratios;
+}

@@ -30,5 +30,9 @@ struct Summary
 // (the smallest sample that at least 99 % of the samples do not exceed).
 Summary summarize(QVector<double> samples);
 
+// The ratios a[i] / b[i] of two series measured in pairs. A pair with a negative a (nothing
+// measured) or a b that is not positive is left out.
+QVector<double> pairedRatios(const QVector<double> &a, const QVector<double> &b);
+
 // Element-wise a - b of two summaries (count is the smaller one); for "ours minus floor".
 Summary difference(const Summary &a, const Summary &b);

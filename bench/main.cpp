@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QJsonDocument>
+#include <QRegularExpression>
 
 #include <mosquitto.h>
 
@@ -80,15 +81,21 @@ int main(int argc, char *argv[])
                                      QStringLiteral("Sensors of the HID scale run."), QStringLiteral("n"));
     const QCommandLineOption things(QStringLiteral("synthetic-things"),
                                     QStringLiteral("Things of the synthetic run."), QStringLiteral("n"));
+    const QCommandLineOption rounds(QStringLiteral("rounds"),
+                                    QStringLiteral("Rounds of each pairing with the Python poller."),
+                                    QStringLiteral("n"));
+    const QCommandLineOption pairSeconds(QStringLiteral("pair-seconds"),
+                                         QStringLiteral("Measured time of each side in a round."),
+                                         QStringLiteral("s"));
     const QCommandLineOption only(
         QStringLiteral("only"),
-        QStringLiteral("Run only these phases (comma-separated): latency, baseline, idle, hid, "
-                       "synthetic, soak, outbox, window."),
+        QStringLiteral("Run only these phases (comma-separated): latency, pairs (also: baseline), idle, "
+                       "hid, synthetic, soak, outbox, window."),
         QStringLiteral("phases"));
     const QCommandLineOption json(QStringLiteral("json"),
                                   QStringLiteral("Where to write the figures as JSON."),
                                   QStringLiteral("file"), QStringLiteral("bench-results.json"));
-    parser.addOptions({quick, soak, idle, samples, sensors, things, only, json});
+    parser.addOptions({quick, soak, idle, samples, sensors, things, rounds, pairSeconds, only, json});
     parser.process(app);
 
     BenchOptions options;
@@ -101,11 +108,16 @@ int main(int argc, char *argv[])
     number(soak, options.soakSeconds);
     number(idle, options.idleSeconds);
     number(samples, options.latencySamples);
-    number(samples, options.baselineSamples);
     number(sensors, options.hidSensors);
     number(things, options.syntheticThings);
-    if (parser.isSet(only))
+    number(rounds, options.pairRounds);
+    number(pairSeconds, options.pairSeconds);
+    if (parser.isSet(only)) {
         options.phases = parser.value(only).split(QLatin1Char(','), Qt::SkipEmptyParts);
+        // The pairings took the place of the phase that measured the Python poller alone.
+        options.phases.replaceInStrings(QRegularExpression(QStringLiteral("^baseline$")),
+                                        QStringLiteral("pairs"));
+    }
     options.jsonPath = parser.value(json);
 
     int rc = 0;

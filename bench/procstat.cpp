@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QList>
 
+#include <ctime>
 #include <unistd.h>
 
 namespace {
@@ -68,4 +69,61 @@ ProcSample sampleProcess(pid_t pid)
     s.valid = parseStatCpu(stat, sysconf(_SC_CLK_TCK), &s.cpuSeconds) &&
               parseStatusMemory(status, &s.rssKb, &s.peakRssKb);
     return s;
+}
+
+double processCpuSeconds(pid_t pid)
+{
+    clockid_t clock;
+    timespec ts;
+    // 0 and -1 would name this very process's clock.
+    if (pid <= 0 || clock_getcpuclockid(pid, &clock) != 0 || clock_gettime(clock, &ts) != 0)
+        return -1;
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+MachineCpu parseMachineCpu(const QByteArray &procStat)
+{
+    MachineCpu m;
+    const QByteArray line = procStat.left(procStat.indexOf('\n'));
+    if (!line.startsWith("cpu "))
+        return m;
+    // user nice system idle iowait irq softirq steal; guest time is already counted in user.
+    const QList<QByteArray> fields = line.mid(4).simplified().split(' ');
+    if (fields.size() < 8)
+        return m;
+    for (int i = 0; i < 8; ++i) {
+        bool ok = false;
+        const qint64 jiffies = fields.at(i).toLongLong(&ok);
+        if (!ok)
+            return m;
+        m.total += jiffies;
+        if (i != 3 && i != 4)
+            m.busy += jiffies;
+    }
+    m.valid = true;
+    return m;
+}
+
+MachineCpu sampleMachineCpu()
+{
+    return parseMachineCpu(readProcFile(QStringLiteral("/proc/stat")));
+}
+
+double busyPercent(const MachineCpu &from, const MachineCpu &to)
+{
+    if (!from.valid || !to.valid || to.total <= from.total)
+        return -1;
+    return 100.0 * double(to.busy - from.busy) / double(to.total - from.total);
+}
+
+double parseLoadAverage(const QByteArray &loadavg)
+{
+    bool ok = false;
+    const double load = loadavg.simplified().split(' ').value(0).toDouble(&ok);
+    return ok ? load : -1;
+}
+
+double loadAverage()
+{
+    return parseLoadAverage(readProcFile(QStringLiteral("/proc/loadavg")));
 }

@@ -158,8 +158,8 @@ void BenchRun::measureSynthetic()
         if (m.ok) {
             addFootprintRows(prefix, what, m);
             if (reportChanges)
-                m_report.setTarget(QStringLiteral("synthetic.cpu"), QStringLiteral("<= 5 %"),
-                                   BenchReport::Median, 5.0);
+                m_report.setTarget(QStringLiteral("synthetic.cpu"), QStringLiteral("<= 2 %"),
+                                   BenchReport::Median, 2.0);
         }
         if (reportChanges) {
             child.write("report " + QByteArray::number(m_options.reportRepeats) + '\n');
@@ -171,8 +171,8 @@ void BenchRun::measureSynthetic()
                 m_report.addSummary(QStringLiteral("synthetic.fullReport"),
                                     QStringLiteral("Full report of %1 siblings (reportStates)").arg(count),
                                     summarize(times), QStringLiteral("ms"));
-                m_report.setTarget(QStringLiteral("synthetic.fullReport"), QStringLiteral("<= 100 ms"),
-                                   BenchReport::P99, 100.0);
+                m_report.setTarget(QStringLiteral("synthetic.fullReport"), QStringLiteral("<= 20 ms"),
+                                   BenchReport::P99, 20.0);
             } else {
                 m_report.addMissing(QStringLiteral("synthetic.fullReport"), QStringLiteral("Full report"),
                                     QStringLiteral("no answer from the core"));

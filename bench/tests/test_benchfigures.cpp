@@ -55,6 +55,9 @@ private slots:
         QCOMPARE(d.median, 20.0 - 2.5);
         QCOMPARE(d.max, 26.0);
         QVERIFY(difference(summarize({1}), Summary()).isEmpty());
+
+        // Rounds stay paired: one without a baseline, or without a figure of ours, drops out whole.
+        QCOMPARE(pairedRatios({1, 2, -1, 3, 5}, {2, 0, 4, 3}), QVector<double>({0.5, 1}));
     }
 
     void procFiles()
@@ -83,6 +86,31 @@ private slots:
         QVERIFY(self.rssKb > 0);
         QVERIFY(self.peakRssKb >= self.rssKb);
         QVERIFY(!sampleProcess(-1).valid);
+        // The CPU-time clock counts below the 10 ms tick.
+        const double cpuBefore = processCpuSeconds(getpid());
+        QVERIFY(cpuBefore > 0);
+        volatile double sink = 0;
+        for (int i = 0; i < 200000; ++i)
+            sink = sink + i;
+        const double cpuAfter = processCpuSeconds(getpid());
+        QVERIFY(cpuAfter > cpuBefore && cpuAfter - cpuBefore < 0.01);
+        QCOMPARE(processCpuSeconds(-1), -1.0);
+
+        // The machine: busy is all but idle and iowait (guest is inside user); the "cpuN" lines
+        // of single cores are not the sum.
+        const MachineCpu from = parseMachineCpu("cpu  100 5 50 800 40 3 2 0 7 0\ncpu0 1 1 1 1 1 1 1 1\n");
+        QVERIFY(from.valid);
+        QCOMPARE(from.busy, qint64(160));
+        QCOMPARE(from.total, qint64(1000));
+        const MachineCpu to = parseMachineCpu("cpu  130 5 60 860 40 3 2 0 7 0\n");
+        QCOMPARE(busyPercent(from, to), 40.0);
+        QCOMPARE(busyPercent(to, from), -1.0);
+        QVERIFY(!parseMachineCpu("cpu0 1 2 3 4 5 6 7 8\n").valid);
+        QVERIFY(!parseMachineCpu("cpu  1 2 x 4 5 6 7 8\n").valid);
+        QCOMPARE(busyPercent(parseMachineCpu("cpu  1 2 3\n"), to), -1.0);
+        QCOMPARE(parseLoadAverage("2.41 1.07 0.55 3/412 9120\n"), 2.41);
+        QCOMPARE(parseLoadAverage(""), -1.0);
+        QVERIFY(sampleMachineCpu().valid && loadAverage() >= 0);
     }
 
     void deliveriesPairReadsWithMessages()
