@@ -32,9 +32,10 @@ constexpr int BacklogIntervalMs = 1000;
 constexpr qint64 InTransitMs = 2000;
 // Reports are acknowledged by the broker.
 constexpr quint8 ReportQos = 1;
+// How long a report may wait for its acknowledgement before it goes on disk (see scheduleCommit).
+constexpr int ReportCommitMs = 2;
 // Acknowledgements leave the outbox's file with the next commit, or after this long: a crash before
-// that sends these reports once more, which is harmless, and a steady flow of reports costs one
-// commit each instead of two.
+// that sends these reports once more, which is harmless.
 constexpr int AcknowledgedCommitMs = 100;
 // Environment override of the compiled trust anchors, for private deployments and test brokers.
 constexpr char CaBundleVariable[] = "TSL_GATE_CA_BUNDLE";
@@ -324,11 +325,9 @@ void CalvexCloudClient::publish(const QString &tid, const QByteArray &data)
 {
     outbox().append(tid, data, QDateTime::currentMSecsSinceEpoch());
     backlogTouched();
-    // On disk by the end of this turn, with whatever else the turn queues; if it goes out at once,
-    // after the library had it: a commit costs more than the whole way from the device to here.
-    scheduleCommit(0);
     if (connected())
         sendNextQueued();
+    scheduleCommit();
 }
 
 // Hands the oldest report to the library unless one is in flight: one report per acknowledgement.
@@ -342,7 +341,7 @@ void CalvexCloudClient::sendNextQueued()
             qCritical("Dropped a report for %s, which this gateway no longer holds",
                       qUtf8Printable(head->tid));
             box.dropHead();
-            scheduleCommit(AcknowledgedCommitMs);
+            scheduleCommit();
             backlogTouched();
             continue;
         }
@@ -361,7 +360,7 @@ void CalvexCloudClient::sendNextQueued()
         // Refused while connected (a topic MQTT cannot carry): it would block every later report.
         qCritical("Dropped a report for %s that the MQTT library refused", qUtf8Printable(head->tid));
         box.dropHead();
-        scheduleCommit(AcknowledgedCommitMs);
+        scheduleCommit();
         backlogTouched();
     }
 }
@@ -390,7 +389,7 @@ void CalvexCloudClient::applyOutboxSettings()
     limits.messages = outboxBound(settings, Key::CloudOutboxMessages);
     limits.bytes = qint64(outboxBound(settings, Key::CloudOutboxMB)) * 1024 * 1024;
     m_outbox->setLimits(limits);
-    scheduleCommit(AcknowledgedCommitMs);
+    scheduleCommit();
     backlogTouched();
 }
 
@@ -403,6 +402,7 @@ void CalvexCloudClient::discardBacklog()
 {
     outbox().clear();
     outbox().commit();
+    scheduleCommit();
     m_inflight = 0;
     backlogTouched();
 }
@@ -413,10 +413,24 @@ void CalvexCloudClient::backlogTouched()
         m_backlogTimer->start();
 }
 
-void CalvexCloudClient::scheduleCommit(int ms)
+// A report goes on disk when it has waited ReportCommitMs, unless the broker acknowledged it
+// before: then it never touches the disk. A steady flow of reports is acknowledged well within that
+// time and costs no writes at all; a backlog is written in batches. Acknowledgements of stored
+// reports wait up to AcknowledgedCommitMs.
+void CalvexCloudClient::scheduleCommit()
 {
-    if (!m_commitTimer->isActive() || m_commitTimer->remainingTime() > ms)
-        m_commitTimer->start(ms);
+    const Outbox &box = outbox();
+    int due = -1;
+    if (box.unwritten() > 0) {
+        const qint64 age = QDateTime::currentMSecsSinceEpoch() - box.oldestUnwrittenQueued();
+        due = int(qBound<qint64>(0, ReportCommitMs - age, ReportCommitMs));
+    } else if (box.hasUncommittedChanges()) {
+        due = AcknowledgedCommitMs;
+    }
+    if (due < 0)
+        m_commitTimer->stop();
+    else if (!m_commitTimer->isActive() || m_commitTimer->remainingTime() > due)
+        m_commitTimer->start(due);
 }
 
 void CalvexCloudClient::announceBacklog()
@@ -496,7 +510,7 @@ void CalvexCloudClient::client_published(const MqttMessage &message)
     if (m_inflight != 0 && message.id == m_inflightPacket) {
         outbox().remove(m_inflight);
         m_inflight = 0;
-        scheduleCommit(AcknowledgedCommitMs);
+        scheduleCommit();
         backlogTouched();
     }
     const QRegularExpressionMatch match = stateTopicPattern().match(message.topic);

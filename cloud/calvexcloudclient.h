@@ -111,8 +111,7 @@ private:
     void reportFailure();
     void backlogTouched();
     void announceBacklog();
-    // The outbox commits at the latest after this many ms (0: at the end of this event-loop turn).
-    void scheduleCommit(int ms);
+    void scheduleCommit();
 
     QMqttConnection *m_client = nullptr;
     QSet<QString> m_topics;

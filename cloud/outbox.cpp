@@ -50,6 +50,7 @@ void removeDatabaseFiles(const QString &path)
 
 Outbox::~Outbox()
 {
+    commit();
     close();
 }
 
@@ -76,11 +77,7 @@ bool Outbox::exec(const char *sql)
 
 void Outbox::close()
 {
-    if (m_db && m_inTransaction && !exec("COMMIT"))
-        qCritical("Cannot store the last changes of the outbox %s: %s", qUtf8Printable(m_path),
-                  qUtf8Printable(lastSqlError()));
-    m_inTransaction = false;
-    m_batch.clear();
+    m_inTransaction = false; // closing rolls back what was not committed
     for (sqlite3_stmt **statement : {&m_insert, &m_delete, &m_first}) {
         sqlite3_finalize(*statement);
         *statement = nullptr;
@@ -145,6 +142,7 @@ Outbox::Opened Outbox::tryOpen(const QString &path, QString *why)
         !prepare(&m_delete, "DELETE FROM outbox WHERE id = ?") ||
         !prepare(&m_first, "SELECT id, tid, payload, queued FROM outbox ORDER BY id LIMIT 1"))
         return failed();
+    m_stored = count;
     m_count = count;
     m_bytes = bytes;
     m_lastId = qMax(m_lastId, lastId);
@@ -155,6 +153,7 @@ Outbox::Opened Outbox::tryOpen(const QString &path, QString *why)
 
 bool Outbox::open(const QString &path)
 {
+    commit();
     close();
     m_path = path;
     // Reports queued in memory before go behind the stored ones, which are older.
@@ -177,6 +176,7 @@ bool Outbox::open(const QString &path)
         result = tryOpen(path, &why);
     }
     if (result != Opened::Yes) {
+        m_stored = 0;
         m_count = 0;
         m_bytes = 0;
         m_announcedMemory = true;
@@ -206,18 +206,16 @@ void Outbox::setLimits(const Limits &limits)
 
 bool Outbox::loadHead()
 {
+    if (!m_db || m_stored == 0) {
+        m_head = m_memory.empty() ? Entry() : m_memory.front();
+        return true;
+    }
     sqlite3_reset(m_first);
     const int rc = sqlite3_step(m_first);
     if (rc == SQLITE_ROW)
         m_head = rowEntry(m_first);
-    else
-        m_head = Entry();
     sqlite3_reset(m_first);
-    if (rc == SQLITE_DONE) {
-        m_count = 0;
-        m_bytes = 0;
-    }
-    return rc == SQLITE_ROW || rc == SQLITE_DONE;
+    return rc == SQLITE_ROW;
 }
 
 bool Outbox::beginChange()
@@ -230,14 +228,33 @@ bool Outbox::beginChange()
 
 void Outbox::commit()
 {
-    if (!m_db || !m_inTransaction)
+    if (!m_db || (m_memory.empty() && !m_inTransaction))
         return;
+    if (!beginChange()) {
+        fallBack("store a report");
+        return;
+    }
+    for (const Entry &entry : m_memory) {
+        const QByteArray tid = entry.tid.toUtf8();
+        sqlite3_bind_int64(m_insert, 1, entry.id);
+        sqlite3_bind_text(m_insert, 2, tid.constData(), tid.size(), SQLITE_STATIC);
+        sqlite3_bind_blob(m_insert, 3, entry.payload.constData(), entry.payload.size(), SQLITE_STATIC);
+        sqlite3_bind_int64(m_insert, 4, entry.queued);
+        const int rc = sqlite3_step(m_insert);
+        sqlite3_reset(m_insert);
+        sqlite3_clear_bindings(m_insert);
+        if (rc != SQLITE_DONE) {
+            fallBack("store a report");
+            return;
+        }
+    }
     if (!exec("COMMIT")) {
         fallBack("store a report");
         return;
     }
     m_inTransaction = false;
-    m_batch.clear();
+    m_stored += int(m_memory.size());
+    m_memory.clear();
 }
 
 bool Outbox::deleteRow(qint64 id)
@@ -266,24 +283,7 @@ qint64 Outbox::append(const QString &tid, const QByteArray &payload, qint64 queu
         dropOldest();
 
     entry.id = ++m_lastId;
-    if (m_db) {
-        int rc = SQLITE_ERROR;
-        if (beginChange()) {
-            sqlite3_bind_int64(m_insert, 1, entry.id);
-            sqlite3_bind_text(m_insert, 2, tidUtf8.constData(), tidUtf8.size(), SQLITE_STATIC);
-            sqlite3_bind_blob(m_insert, 3, payload.constData(), payload.size(), SQLITE_STATIC);
-            sqlite3_bind_int64(m_insert, 4, queuedMs);
-            rc = sqlite3_step(m_insert);
-            sqlite3_reset(m_insert);
-            sqlite3_clear_bindings(m_insert);
-        }
-        if (rc == SQLITE_DONE)
-            m_batch.push_back(entry);
-        else
-            fallBack("store a report");
-    }
-    if (!m_db)
-        m_memory.push_back(entry);
+    m_memory.push_back(entry); // written with the next commit
     if (m_count == 0)
         m_head = entry;
     ++m_count;
@@ -309,15 +309,19 @@ void Outbox::remove(qint64 id)
     // Reports leave in order: only the oldest can be acknowledged; any other id was dropped before.
     if (m_count == 0 || id != m_head.id)
         return;
-    if (m_db && !deleteRow(id))
-        fallBack("remove a sent report");
-    if (m_db) {
-        --m_count;
-        m_bytes -= m_head.size();
-        if (!loadHead())
-            fallBack("read the next report");
-        return;
+    if (m_db && m_stored > 0) {
+        if (!deleteRow(id)) {
+            fallBack("remove a sent report");
+        } else {
+            --m_stored;
+            --m_count;
+            m_bytes -= m_head.size();
+            if (!loadHead())
+                fallBack("read the next report");
+            return;
+        }
     }
+    // Not written yet (an acknowledgement that beat the commit costs no disk at all), or in memory.
     if (!m_memory.empty() && m_memory.front().id == id) {
         m_bytes -= m_memory.front().size();
         m_memory.pop_front();
@@ -331,6 +335,7 @@ void Outbox::clear()
     if (m_db && !(beginChange() && exec("DELETE FROM outbox")))
         fallBack("empty the outbox");
     m_memory.clear();
+    m_stored = 0;
     m_count = 0;
     m_bytes = 0;
     m_head = Entry();
@@ -349,22 +354,21 @@ void Outbox::fallBack(const char *what)
     }
     sqlite3_finalize(all);
     // A failed statement may have rolled the open transaction back. What waits is known anyway:
-    // every report from the current head on. Rows before it left already; reports queued in the
-    // lost transaction come after every row read.
+    // every report from the current head on. Rows before it left already; the reports not written
+    // yet come after every row read (or were written by the transaction that survived).
     const qint64 firstWaiting = m_count > 0 ? m_head.id : m_lastId + 1;
     rows.erase(rows.begin(), std::find_if(rows.begin(), rows.end(),
                                           [firstWaiting](const Entry &e) { return e.id >= firstWaiting; }));
     const qint64 lastRead = rows.empty() ? 0 : rows.back().id;
-    for (const Entry &entry : m_batch) {
+    for (const Entry &entry : m_memory) {
         if (entry.id > lastRead && entry.id >= firstWaiting)
             rows.push_back(entry);
     }
-    m_inTransaction = false; // nothing more is stored: close() must not commit
-    m_batch.clear();
     close();
     removeDatabaseFiles(m_path);
 
     m_memory.swap(rows);
+    m_stored = 0;
     m_count = int(m_memory.size());
     m_bytes = 0;
     for (const Entry &entry : m_memory)

@@ -29,13 +29,14 @@ Q_DECLARE_METATYPE(OutboxBacklog)
 
 // The state reports that wait for the broker's acknowledgement, first in first out, in an SQLite
 // database (WAL, exclusively locked: one process per database) so they outlive the process. Changes
-// gather in one transaction until commit(): the owner commits at the end of each event-loop turn
-// that queued a report; acknowledgements may wait for the next commit (a crash before it sends
-// those reports again, never loses one). Bounded
-// by a number of messages and a number of bytes: when full, the oldest report is dropped and
-// counted. When the database cannot be opened, is held by another process, or fails while in use
-// (disk full), the outbox keeps its reports in memory instead, bounded the same way, and says so
-// once in the log. A damaged database is set aside under a new name and a fresh one made.
+// wait in memory until commit(), which writes them in one transaction: the owner commits a few
+// milliseconds after a report was queued, so that a report acknowledged before never touches the
+// disk; acknowledgements of stored reports may wait for the next commit too (a crash before it
+// sends those reports again, never loses one). Bounded by a number of messages and a number of bytes: when
+// full, the oldest report is dropped and counted. When the database cannot be opened, is held by another
+// process, or fails while in use (disk full), the outbox keeps its reports in memory instead, bounded the
+// same way, and says so once in the log. A damaged database is set aside under a new name and a fresh one
+// made.
 class Outbox
 {
 public:
@@ -85,6 +86,11 @@ public:
 
     // Makes every change so far durable. Closing the outbox commits too.
     void commit();
+    // Reports not on disk yet (none without a database), and when the oldest of them was queued.
+    int unwritten() const { return m_db ? int(m_memory.size()) : 0; }
+    qint64 oldestUnwrittenQueued() const { return unwritten() > 0 ? m_memory.front().queued : 0; }
+    // Acknowledgements (or drops) not committed yet.
+    bool hasUncommittedChanges() const { return m_inTransaction; }
 
     int count() const { return m_count; }
     qint64 bytes() const { return m_bytes; }
@@ -113,8 +119,10 @@ private:
     QString m_path;
     bool m_announcedMemory = false;
 
-    std::deque<Entry> m_memory; // used when there is no database
-    std::deque<Entry> m_batch;  // reports queued in the open transaction, in case it is rolled back
+    // Every report without a database; with one, those queued since the last commit (newer than
+    // every stored row).
+    std::deque<Entry> m_memory;
+    int m_stored = 0; // rows in the database
     bool m_inTransaction = false;
     qint64 m_lastId = 0; // the largest id given, in either storage
 
