@@ -125,6 +125,9 @@ private:
     // Runs the core in this process, connected, and delivers samples readings of the sensor one by
     // one into m_tracker. False when the core did not connect.
     bool coreLatency(SimulatedHidDevice *sensor, int samples);
+    // The simulated device's own share of a latency: from the report handed over to a bare hidapi
+    // reader having it, in ms. Real hardware has its own figure here; this one is not the core's.
+    QVector<double> deviceDelivery(SimulatedHidDevice *sensor, int samples);
     // One measured stretch of the gateway core (ours) or of the Python poller on the sensor and,
     // when given, the watchdog; a change of the sensor's reading every second.
     PairSide measurePairSide(bool ours, SimulatedHidDevice *sensor, SimulatedHidDevice *watchdog,

@@ -10,7 +10,12 @@
 #include "qabstractthing.h"
 
 #include <QEventLoop>
+#include <QThread>
 #include <QTimer>
+
+#include <atomic>
+#include <hidapi.h>
+#include <thread>
 
 namespace {
 
@@ -63,6 +68,41 @@ bool BenchRun::coreLatency(SimulatedHidDevice *sensor, int samples)
     return true;
 }
 
+QVector<double> BenchRun::deviceDelivery(SimulatedHidDevice *sensor, int samples)
+{
+    QVector<double> delays;
+    const std::wstring serial = sensor->serial().toStdWString();
+    hid_device *handle = hid_open(sensor->vendorId(), sensor->productId(), serial.c_str());
+    if (!handle)
+        return delays;
+    std::atomic<qint64> handed{0};
+    std::atomic<qint64> received{0};
+    std::atomic_bool stop{false};
+    std::thread reader([&] {
+        unsigned char report[64];
+        while (!stop) {
+            if (hid_read_timeout(handle, report, sizeof report, 50) > 0)
+                received = monotonicNs();
+        }
+    });
+    sensor->setInputDeliveredHook([&handed](const QByteArray &) { handed = monotonicNs(); });
+    for (int i = 0; i < samples; ++i) {
+        received = 0;
+        sensor->injectTemperature(nextValue(sensor->serial()));
+        const qint64 deadline = monotonicNs() + 1000000000LL;
+        while (received == 0 && monotonicNs() < deadline)
+            QThread::usleep(200);
+        if (received != 0 && handed != 0)
+            delays.append(double(received - handed) / 1e6);
+        QThread::msleep(20);
+    }
+    sensor->setInputDeliveredHook({});
+    stop = true;
+    reader.join();
+    hid_close(handle);
+    return delays;
+}
+
 void BenchRun::measureLatency()
 {
     std::fprintf(stderr, "bench: latency (core in this process, %d samples)\n", m_options.latencySamples);
@@ -102,11 +142,24 @@ void BenchRun::measureLatency()
     m_report.addSummary(QStringLiteral("latency.floor"),
                         QStringLiteral("Latency, floor: bare libmosquitto publish to receive"), floor,
                         QStringLiteral("ms"));
+    // What the simulated device itself takes to hand a report to its reader (umockdev answers the
+    // read from a thread of this process): part of ours, not of the floor, and not the core's work.
+    const Summary device = summarize(deviceDelivery(sensor, m_options.floorSamples));
+    m_report.addSummary(QStringLiteral("latency.device"),
+                        QStringLiteral("Simulated device: report handed over to a bare hidapi read"), device,
+                        QStringLiteral("ms"));
     if (!ours.isEmpty() && !floor.isEmpty()) {
-        m_report.addSummary(QStringLiteral("latency.overhead"),
-                            QStringLiteral("Processing overhead: ours minus floor"), difference(ours, floor),
-                            QStringLiteral("ms"), QStringLiteral("statistic by statistic"));
-        m_report.setTarget(QStringLiteral("latency.overhead"), QStringLiteral("<= 0.1 ms at p99"),
+        m_report.addSummary(QStringLiteral("latency.overhead"), QStringLiteral("Overhead: ours minus floor"),
+                            difference(ours, floor), QStringLiteral("ms"),
+                            QStringLiteral("statistic by statistic"));
+    }
+    if (!ours.isEmpty() && !floor.isEmpty() && !device.isEmpty()) {
+        m_report.addSummary(
+            QStringLiteral("latency.processing"),
+            QStringLiteral("Processing overhead: ours minus floor minus the simulated device"),
+            difference(difference(ours, floor), device), QStringLiteral("ms"),
+            QStringLiteral("statistic by statistic"));
+        m_report.setTarget(QStringLiteral("latency.processing"), QStringLiteral("<= 0.1 ms at p99"),
                            BenchReport::P99, 0.1);
     }
 }
