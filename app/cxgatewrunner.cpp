@@ -33,12 +33,12 @@ CxgatewRunner::CxgatewRunner(QObject *parent, const QString &programDir)
     connect(
         m_gateway, &QAbstractThing::serialChanged, this,
         [this](const QString &old, const QString &current) { thing_serialChanged(m_gateway, old, current); });
-    connect(m_gateway, &GatewayThing::settingsChanged, this,
-            [this] { emit finished(SetUpdate, QVariant()); });
+    connect(m_gateway, &GatewayThing::settingsChanged, this, [this] {
+        emit settingsUpdated();
+        emit finished(SetUpdate, QVariant());
+    });
 
-    const QSettings settings;
-    m_gateway->setReportInterval(Key::CloudInterval.read(settings).toInt());
-    m_gateway->setKeepAlive(Key::CloudKeepAlive.read(settings).toInt());
+    applyCloudSettings();
 
     connect(m_events, &QSSEManager::finished, this, &CxgatewRunner::reg_closed);
     connect(m_events, &QSSEManager::dataReady, this, &CxgatewRunner::reg_dataRead);
@@ -91,24 +91,33 @@ void CxgatewRunner::savePool()
 
 // ---- plug-ins ----------------------------------------------------------------------------------
 
-void CxgatewRunner::loadPlugins()
+bool CxgatewRunner::loadPlugins()
 {
     m_loader->load();
     emit finished(Load, true);
+    return true;
 }
 
-void CxgatewRunner::listPlugins()
+QJsonObject CxgatewRunner::listPlugins()
 {
     QJsonObject list;
     const auto &metadata = m_loader->metadata();
     for (auto it = metadata.cbegin(); it != metadata.cend(); ++it)
         list.insert(it.key(), it.value());
     emit finished(Lsmod, list);
+    return list;
+}
+
+void CxgatewRunner::applyCloudSettings()
+{
+    const QSettings settings;
+    m_gateway->setReportInterval(Key::CloudInterval.read(settings).toInt());
+    m_gateway->setKeepAlive(Key::CloudKeepAlive.read(settings).toInt());
 }
 
 void CxgatewRunner::applyDeviceSettings()
 {
-    m_gateway->setReportInterval(Key::CloudInterval.read(QSettings()).toInt());
+    applyCloudSettings();
     m_gateway->client()->applyOutboxSettings();
     const auto stored = PluginLoader::storedTypeSettings(m_loader->types().keys());
     for (QAbstractThing *thing : qAsConst(m_things)) {
@@ -120,7 +129,7 @@ void CxgatewRunner::applyDeviceSettings()
 
 // ---- scanning and the live things --------------------------------------------------------------
 
-void CxgatewRunner::rescan()
+bool CxgatewRunner::rescan()
 {
     const QSettings settings;
     // Read once for every thing this scan adopts.
@@ -154,6 +163,7 @@ void CxgatewRunner::rescan()
     }
     restoreGatewayFromPool();
     emit finished(Rescan, true);
+    return true;
 }
 
 void CxgatewRunner::adopt(QAbstractThing *thing, const QList<PoolEntry> &pool)
@@ -237,16 +247,17 @@ void CxgatewRunner::thing_serialChanged(QAbstractThing *thing, const QString &ol
     emit thingChanged(ThingState(thing, true));
 }
 
-void CxgatewRunner::listThings()
+ThingStateList CxgatewRunner::listThings()
 {
     ThingStateList list;
     list.append(ThingState(m_gateway, true));
     for (const QAbstractThing *thing : qAsConst(m_things))
         list.append(ThingState(thing, true));
     emit finished(Lsthings, QVariant::fromValue(list));
+    return list;
 }
 
-void CxgatewRunner::releaseThings()
+bool CxgatewRunner::releaseThings()
 {
     for (QAbstractThing *thing : qAsConst(m_things)) {
         m_gateway->removeSibling(thing);
@@ -255,6 +266,7 @@ void CxgatewRunner::releaseThings()
     }
     m_things.clear();
     emit finished(ThingsGone, true);
+    return true;
 }
 
 // ---- the device pool ---------------------------------------------------------------------------
@@ -270,13 +282,13 @@ QAbstractThing *CxgatewRunner::findThing(const QString &sid) const
     return nullptr;
 }
 
-void CxgatewRunner::renameThing(const QString &sid, const QString &alias)
+bool CxgatewRunner::renameThing(const QString &sid, const QString &alias)
 {
     QAbstractThing *target = findThing(sid);
     if (!target) {
-        emit finished(Error, tr("Cannot rename %1: no such thing").arg(sid));
+        fail(tr("Cannot rename %1: no such thing").arg(sid));
         emit finished(TRename, false);
-        return;
+        return false;
     }
     QSet<QString> taken;
     for (const QAbstractThing *thing : allThings()) {
@@ -284,15 +296,16 @@ void CxgatewRunner::renameThing(const QString &sid, const QString &alias)
             taken.insert(thing->name());
     }
     if (!alias.isEmpty() && taken.contains(alias)) {
-        emit finished(Error, tr("Cannot rename to %1 - duplicate alias").arg(alias));
+        fail(tr("Cannot rename to %1 - duplicate alias").arg(alias));
         emit thingChanged(ThingState(target, true));
         emit finished(TRename, false);
-        return;
+        return false;
     }
     target->setName(alias);
     savePool();
     emit thingChanged(ThingState(target, true));
     emit finished(TRename, true);
+    return true;
 }
 
 void CxgatewRunner::updatePool()
@@ -342,11 +355,37 @@ void CxgatewRunner::resetDevPool()
     }
 }
 
+QJsonObject CxgatewRunner::poolDocument()
+{
+    return DevicePool::read();
+}
+
+QJsonObject CxgatewRunner::forgetPoolEntries(const QList<QJsonObject> &entries)
+{
+    if (DevicePool::forget(entries)) {
+        resetDevPool();
+        updatePool();
+    }
+    return DevicePool::read();
+}
+
 // ---- registration and the cloud ----------------------------------------------------------------
 
 QJsonObject CxgatewRunner::errorResult(int code, const QString &text)
 {
     return {{QStringLiteral("code"), code}, {QStringLiteral("error"), text}};
+}
+
+void CxgatewRunner::fail(const QString &text)
+{
+    emit failed(text);
+    emit finished(Error, text);
+}
+
+void CxgatewRunner::endRegistration(const QJsonObject &result)
+{
+    emit registrationEnded(result);
+    emit finished(ProcReg, result);
 }
 
 void CxgatewRunner::generateDoc()
@@ -359,24 +398,24 @@ void CxgatewRunner::generateDoc()
             unnamed.append(thing->shortid());
     }
     if (!unnamed.isEmpty()) {
+        emit namesNeeded(unnamed);
         emit finished(AliasFill, unnamed);
         return;
     }
     if (m_busy) {
-        emit finished(ProcReg, errorResult(409, tr("Busy with another request")));
+        endRegistration(errorResult(409, tr("Busy with another request")));
         return;
     }
     const QString doc = m_gateway->registrationDoc(m_things);
     if (doc.isEmpty()) {
-        emit finished(ProcReg, errorResult(400, tr("No new devices to register")));
+        endRegistration(errorResult(400, tr("No new devices to register")));
         return;
     }
     m_busy = true;
     const QString endpoint = Key::WebRegEndpoint.read(QSettings()).toString();
     if (!m_events->openStream(endpoint, {{QStringLiteral("doc"), doc}})) {
         m_busy = false;
-        emit finished(ProcReg,
-                      errorResult(400, tr("Cannot establish a connection to the registrar service")));
+        endRegistration(errorResult(400, tr("Cannot establish a connection to the registrar service")));
         return;
     }
     m_regDeadline->start(m_regFirstMs);
@@ -389,7 +428,7 @@ void CxgatewRunner::reg_dataRead(const QString &evt, const QString &msg, const Q
     if (evt == QLatin1String("error")) {
         m_busy = false;
         m_regDeadline->stop();
-        emit finished(ProcReg, doc.object());
+        endRegistration(doc.object());
         m_events->close();
     } else if (evt == QLatin1String("code")) {
         // The code is valid for "timeout" seconds; the result may come until then, and a little
@@ -397,6 +436,7 @@ void CxgatewRunner::reg_dataRead(const QString &evt, const QString &msg, const Q
         const int validMs = qBound(0, doc.object().value(QStringLiteral("timeout")).toInt(), 86400) * 1000;
         if (m_busy)
             m_regDeadline->start(validMs + m_regGraceMs);
+        emit registrationCode(doc.object());
         emit finished(RegCode, doc.object());
     } else if (evt == QLatin1String("result")) {
         m_busy = false;
@@ -406,7 +446,7 @@ void CxgatewRunner::reg_dataRead(const QString &evt, const QString &msg, const Q
         if (doc.isObject())
             processResult(doc.object());
         else
-            emit finished(ProcReg, errorResult(498, tr("Reply processing error")));
+            endRegistration(errorResult(498, tr("Reply processing error")));
     }
 }
 
@@ -416,22 +456,22 @@ void CxgatewRunner::reg_timedOut()
         return;
     m_busy = false;
     m_events->close();
-    emit finished(ProcReg, errorResult(504, tr("The registrar service did not answer in time")));
+    endRegistration(errorResult(504, tr("The registrar service did not answer in time")));
 }
 
 void CxgatewRunner::processResult(const QJsonObject &result)
 {
     if (result.contains(QStringLiteral("error"))) {
-        emit finished(ProcReg, result);
+        endRegistration(result);
         return;
     }
     if (!m_gateway->processRegistration(result, m_things, true)) {
-        emit finished(ProcReg, errorResult(498, tr("Reply processing error")));
+        endRegistration(errorResult(498, tr("Reply processing error")));
         return;
     }
     QJsonObject reported = result;
     reported.remove(QStringLiteral("cred"));
-    emit finished(ProcReg, reported);
+    endRegistration(reported);
     savePool();
     emit thingChanged(ThingState(m_gateway, true));
     for (const QAbstractThing *thing : qAsConst(m_things)) {
@@ -446,12 +486,11 @@ void CxgatewRunner::reg_closed()
 {
     m_regDeadline->stop();
     if (m_busy)
-        emit finished(ProcReg,
-                      errorResult(500, tr("Connection to the registrar service was closed unexpectedly.")));
+        endRegistration(errorResult(500, tr("Connection to the registrar service was closed unexpectedly.")));
     m_busy = false;
 }
 
-void CxgatewRunner::registrationState()
+CxgatewRunner::RegState CxgatewRunner::registrationState()
 {
     RegState state = NotRegistered;
     if (!m_gateway->regid().isEmpty()) {
@@ -461,29 +500,36 @@ void CxgatewRunner::registrationState()
         state = all ? Complete : PartiallyRegistered;
     }
     emit finished(RegStatus, int(state));
+    return state;
 }
 
-void CxgatewRunner::cloudStatus()
+CxgatewRunner::CloudStatus CxgatewRunner::cloudStatus()
 {
     const CalvexCloudClient *client = m_gateway->client();
-    const bool registered = !m_gateway->serial().isEmpty() && !m_gateway->regid().isEmpty();
-    emit finished(CStatus, QJsonObject{{QStringLiteral("gw"), registered},
-                                       {QStringLiteral("key"), int(client->keyStatus())},
-                                       {QStringLiteral("cert"), int(client->certStatus())}});
+    CloudStatus status;
+    status.registered = !m_gateway->serial().isEmpty() && !m_gateway->regid().isEmpty();
+    status.key = int(client->keyStatus());
+    status.cert = int(client->certStatus());
+    emit finished(CStatus, QJsonObject{{QStringLiteral("gw"), status.registered},
+                                       {QStringLiteral("key"), status.key},
+                                       {QStringLiteral("cert"), status.cert}});
+    return status;
 }
 
-void CxgatewRunner::connectToCloud(bool firstrun)
+bool CxgatewRunner::connectToCloud(bool firstrun)
 {
     if (!m_gateway->isConnected() && !m_gateway->regid().isEmpty())
         m_gateway->connectToCloud(firstrun);
     emit finished(CConnect, true);
+    return true;
 }
 
-void CxgatewRunner::reconnectCloud()
+bool CxgatewRunner::reconnectCloud()
 {
     if (!m_gateway->regid().isEmpty() && !m_gateway->client()->reconnectNow())
         m_gateway->connectToCloud(false);
     emit finished(CConnect, true);
+    return true;
 }
 
 bool CxgatewRunner::holdsCloudId(const QString &tid)
@@ -512,7 +558,7 @@ bool CxgatewRunner::holdsCloudId(const QString &tid)
     return m_poolIds.contains(tid);
 }
 
-void CxgatewRunner::resetGateway()
+bool CxgatewRunner::resetGateway()
 {
     m_gateway->disconnectFromCloud();
     m_gateway->clearRegistration();
@@ -523,19 +569,21 @@ void CxgatewRunner::resetGateway()
     CXSettings().resetRegistration();
     cloudStatus();
     emit finished(DUnreg, true);
+    return true;
 }
 
 // ---- configuration backup ----------------------------------------------------------------------
 
-void CxgatewRunner::exportSettings(const QString &file)
+bool CxgatewRunner::exportSettings(const QString &file)
 {
     const QString error = ConfigBackup::write(file, m_gateway);
     if (!error.isEmpty())
-        emit finished(Error, error);
+        fail(error);
     emit finished(SExport, error.isEmpty());
+    return error.isEmpty();
 }
 
-void CxgatewRunner::importSettings(const QString &file)
+bool CxgatewRunner::importSettings(const QString &file)
 {
     QList<ConfigBackup::Section> sections;
     QString error = ConfigBackup::read(file, &sections);
@@ -570,10 +618,11 @@ void CxgatewRunner::importSettings(const QString &file)
         }
     }
     if (!error.isEmpty()) {
-        emit finished(Error, error);
+        fail(error);
         emit finished(SImport, false);
-        return;
+        return false;
     }
     updatePool();
     emit finished(SImport, true);
+    return true;
 }

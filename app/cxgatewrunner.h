@@ -20,8 +20,8 @@ struct PoolEntry;
 
 // The worker that does the gateway's real work off the user-interface thread. It lives on its own
 // thread (see RunnerHost, which owns both); every request is a queued slot invocation answered by
-// exactly one finished(op, result) (an Error result, when there is one, comes first), plus
-// unsolicited thingChanged, connectivityChanged and deviceCreated signals.
+// exactly one finished(op, result) (an Error result, when there is one, comes first) and returns its
+// typed result, plus unsolicited thingChanged, connectivityChanged and deviceCreated signals.
 class CxgatewRunner : public QObject
 {
     Q_OBJECT
@@ -65,26 +65,44 @@ public:
     // validity plus graceMs for the result. Defaults: one minute, and thirty seconds.
     void setRegistrarPatience(int firstMs, int graceMs);
 
-public slots:
-    void loadPlugins();
-    void rescan();
+    // The credentials and the registration as the cloud page shows them.
+    struct CloudStatus
+    {
+        bool registered = false; // the gateway holds a serial and a registration id
+        int key = 1;             // CalvexCloudClient::SSLStatus of the key file
+        int cert = 1;            // and of the certificate file
+    };
+
+    // The operations. Each runs on the worker thread (queued by RunnerHost::call), announces its end
+    // with finished(op, result) as the headless program prints it, and returns its result for the
+    // caller's completion. Failures go to failed(text) first (and to finished(Error, text)).
+    bool loadPlugins();
+    bool rescan();
     void updatePool();
     void applyDeviceSettings();
+    // Starts a registration: names missing ask namesNeeded (AliasFill); otherwise the registrar's
+    // code arrives as registrationCode (RegCode) and its outcome as registrationEnded (ProcReg).
     void generateDoc();
-    void listPlugins();
-    void listThings();
-    void connectToCloud(bool firstrun = false);
+    QJsonObject listPlugins();
+    ThingStateList listThings();
+    bool connectToCloud(bool firstrun);
     // Drops a connection that may be dead (after a suspend) and connects again at once, without
     // waiting for the next automatic retry. Answered as CConnect.
-    void reconnectCloud();
-    void renameThing(const QString &sid, const QString &alias);
-    void cloudStatus();
-    void resetGateway();
+    bool reconnectCloud();
+    bool renameThing(const QString &sid, const QString &alias);
+    CloudStatus cloudStatus();
+    bool resetGateway();
+    // Takes registrations the stored pool no longer holds away from the live things.
     void resetDevPool();
-    void releaseThings();
-    void registrationState();
-    void exportSettings(const QString &file);
-    void importSettings(const QString &file);
+    bool releaseThings();
+    RegState registrationState();
+    bool exportSettings(const QString &file);
+    bool importSettings(const QString &file);
+    // The device pool as stored.
+    QJsonObject poolDocument();
+    // Drops these entries (as poolDocument gave them) from the pool and takes the pool over: things
+    // whose registration went with them need registering again. Returns the new pool.
+    QJsonObject forgetPoolEntries(const QList<QJsonObject> &entries);
 
 signals:
     void finished(int op, const QVariant &result);
@@ -95,6 +113,13 @@ signals:
     void deviceCreated(QObject *thui);
     // The reports waiting for the cloud (see CalvexCloudClient::backlogChanged).
     void backlogChanged(const OutboxBacklog &backlog);
+    // An operation failed; the text is for the user, plain text.
+    void failed(const QString &text);
+    // The cloud changed the gateway's settings (SetUpdate).
+    void settingsUpdated();
+    void namesNeeded(const QStringList &shortids);
+    void registrationCode(const QJsonObject &code);
+    void registrationEnded(const QJsonObject &result);
 
 private slots:
     void reg_closed();
@@ -105,6 +130,8 @@ private:
     // The thing is passed along by the connection: QObject::sender() walks every connection of the
     // receiver, which costs a thousand steps per reading with a thousand things.
     void watch(QAbstractThing *thing);
+    // The cloud keys the gateway thing takes: report interval and keep-alive.
+    void applyCloudSettings();
     void thing_stateChaged(QAbstractThing *thing, const QJsonObject &state);
     void thing_mediumGone(QAbstractThing *thing);
     void thing_serialChanged(QAbstractThing *thing, const QString &old, const QString &current);
@@ -118,6 +145,8 @@ private:
     // of the pool that is not attached now.
     bool holdsCloudId(const QString &tid);
     static QJsonObject errorResult(int code, const QString &text);
+    void fail(const QString &text);
+    void endRegistration(const QJsonObject &result);
 
     GatewayThing *m_gateway = nullptr;
     QList<QAbstractThing *> m_things;

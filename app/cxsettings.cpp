@@ -54,23 +54,10 @@ QVariant CXSettings::value(const SettingKey &key) const
     return key.read(m_settings);
 }
 
-QJsonObject CXSettings::pool() const
-{
-    const QString text = Key::DevicesPool.read(m_settings).toString();
-    return QJsonDocument::fromJson(text.toLatin1()).object();
-}
-
-void CXSettings::setPool(const QJsonObject &doc)
-{
-    const QByteArray json = QJsonDocument(doc).toJson(QJsonDocument::Compact);
-    m_settings.setValue(Key::DevicesPool, QString::fromLatin1(json));
-}
-
 void CXSettings::resetRegistration()
 {
-    const QJsonObject doc = DevicePool::withoutRegistrations(pool());
     m_settings.setValue(Key::CloudSerial, QString());
-    setPool(doc);
+    DevicePool::clearRegistrations();
 }
 
 bool CXSettings::writeTo(QIODevice *out) const

@@ -31,11 +31,6 @@ public:
     // for keys without a default, such as Updates/LastCheck).
     static QVariant defaultValue(const QString &key);
 
-    // The device pool document; an absent, empty or unparsable document gives an empty object.
-    QJsonObject pool() const;
-    // Stores a pool document as compact JSON, one byte per character.
-    void setPool(const QJsonObject &doc);
-
     // Writes every stored key and value as QString/QVariant pairs (a backup's settings section).
     bool writeTo(QIODevice *out) const;
     // Reads at most `length` bytes of QString/QVariant pairs from the device's current position and
@@ -50,12 +45,9 @@ public:
     // Texts that are no version number give an empty optional-like result: ok is set to false.
     static int compareVersions(const QString &a, const QString &b, bool *ok = nullptr);
 
-signals:
-    // Asks for every device to be unregistered (the window forwards it to the runner).
-    void unregDevices();
-
 public slots:
-    // Forgets the cloud registration in the stored data: the gateway serial and every regid of the pool.
+    // Forgets the cloud registration in the stored data: the gateway serial and every regid of the
+    // pool (through DevicePool, on the runner's thread).
     void resetRegistration();
 
 private:

@@ -1,12 +1,13 @@
 #include "devicepool.h"
 
-#include "cxsettings.h"
 #include "qabstractthing.h"
 #include "settingskeys.h"
 
 #include <QDateTime>
 #include <QHash>
 #include <QJsonArray>
+#include <QJsonDocument>
+#include <QSettings>
 
 namespace {
 
@@ -76,7 +77,14 @@ namespace DevicePool {
 
 QJsonObject read()
 {
-    return CXSettings().pool();
+    const QString text = Key::DevicesPool.read(QSettings()).toString();
+    return QJsonDocument::fromJson(text.toLatin1()).object();
+}
+
+void write(const QJsonObject &doc)
+{
+    const QByteArray json = QJsonDocument(doc).toJson(QJsonDocument::Compact);
+    QSettings().setValue(Key::DevicesPool, QString::fromLatin1(json));
 }
 
 QList<PoolEntry> entries()
@@ -90,8 +98,7 @@ QList<PoolEntry> entries()
 
 void save(const QList<QAbstractThing *> &things, bool merge)
 {
-    CXSettings settings;
-    QJsonObject doc = merge ? settings.pool() : QJsonObject();
+    QJsonObject doc = merge ? read() : QJsonObject();
     QJsonArray devices = devicesOf(doc);
 
     QHash<QString, int> index;
@@ -115,7 +122,7 @@ void save(const QList<QAbstractThing *> &things, bool merge)
         }
     }
     stamp(&doc, devices);
-    settings.setPool(doc);
+    write(doc);
 }
 
 void store(const QList<PoolEntry> &entries)
@@ -125,7 +132,28 @@ void store(const QList<PoolEntry> &entries)
         devices.append(entry.toJson());
     QJsonObject doc;
     stamp(&doc, devices);
-    CXSettings().setPool(doc);
+    write(doc);
+}
+
+bool forget(const QList<QJsonObject> &entries)
+{
+    QJsonObject doc = read();
+    const QJsonArray devices = devicesOf(doc);
+    QJsonArray kept;
+    for (const QJsonValue &device : devices) {
+        if (!device.isObject() || !entries.contains(device.toObject()))
+            kept.append(device);
+    }
+    if (kept.size() == devices.size())
+        return false;
+    stamp(&doc, kept);
+    write(doc);
+    return true;
+}
+
+void clearRegistrations()
+{
+    write(withoutRegistrations(read()));
 }
 
 QJsonObject withoutRegistrations(QJsonObject doc)

@@ -30,11 +30,14 @@ struct PoolEntry
 };
 
 // The persistent record of every thing the gateway has met, stored under Devices/Pool as a JSON
-// document {"devices": [entries], "updated": time}. This namespace owns that format.
+// document {"devices": [entries], "updated": time}. This namespace owns that format and alone writes
+// it, on the runner's thread; everyone else reads it, or asks the runner to change it.
 namespace DevicePool {
 
 // The stored document; an absent or unparsable one reads as an empty object.
 QJsonObject read();
+// Stores a document as compact JSON, one byte per character.
+void write(const QJsonObject &doc);
 // The stored entries, in order.
 QList<PoolEntry> entries();
 // Writes the things (the live devices followed by the gateway) into the pool. With merge, entries
@@ -43,6 +46,10 @@ QList<PoolEntry> entries();
 void save(const QList<QAbstractThing *> &things, bool merge);
 // Replaces the stored pool with exactly these entries.
 void store(const QList<PoolEntry> &entries);
+// Drops the entries equal to one of these; false when none was there (nothing written).
+bool forget(const QList<QJsonObject> &entries);
+// Empties the registration id of every entry.
+void clearRegistrations();
 // The document with the registration id of every entry emptied and a fresh time stamp.
 QJsonObject withoutRegistrations(QJsonObject doc);
 

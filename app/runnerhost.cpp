@@ -5,14 +5,20 @@ RunnerHost::RunnerHost(const QString &programDir, QObject *parent)
 {
     m_thread.setObjectName(QStringLiteral("runner"));
     m_runner->moveToThread(&m_thread);
-    connect(m_runner, &CxgatewRunner::finished, this, &RunnerHost::finished, Qt::QueuedConnection);
-    connect(m_runner, &CxgatewRunner::thingChanged, this, &RunnerHost::thingChanged, Qt::QueuedConnection);
-    connect(m_runner, &CxgatewRunner::connectivityChanged, this, &RunnerHost::connectivityChanged,
-            Qt::QueuedConnection);
-    connect(m_runner, &CxgatewRunner::deviceCreated, this, &RunnerHost::deviceCreated, Qt::QueuedConnection);
-    connect(m_runner, &CxgatewRunner::cloudError, this, &RunnerHost::cloudError, Qt::QueuedConnection);
-    connect(m_runner, &CxgatewRunner::backlogChanged, this, &RunnerHost::backlogChanged,
-            Qt::QueuedConnection);
+    const auto forward = [this](auto signal, auto mine) {
+        connect(m_runner, signal, this, mine, Qt::QueuedConnection);
+    };
+    forward(&CxgatewRunner::finished, &RunnerHost::finished);
+    forward(&CxgatewRunner::thingChanged, &RunnerHost::thingChanged);
+    forward(&CxgatewRunner::connectivityChanged, &RunnerHost::connectivityChanged);
+    forward(&CxgatewRunner::deviceCreated, &RunnerHost::deviceCreated);
+    forward(&CxgatewRunner::cloudError, &RunnerHost::cloudError);
+    forward(&CxgatewRunner::backlogChanged, &RunnerHost::backlogChanged);
+    forward(&CxgatewRunner::failed, &RunnerHost::failed);
+    forward(&CxgatewRunner::settingsUpdated, &RunnerHost::settingsUpdated);
+    forward(&CxgatewRunner::namesNeeded, &RunnerHost::namesNeeded);
+    forward(&CxgatewRunner::registrationCode, &RunnerHost::registrationCode);
+    forward(&CxgatewRunner::registrationEnded, &RunnerHost::registrationEnded);
     // The runner goes with its thread: deleted on the worker once the event loop has ended.
     connect(&m_thread, &QThread::finished, m_runner, &QObject::deleteLater);
 }
@@ -32,6 +38,7 @@ void RunnerHost::stop()
 {
     if (!m_runner)
         return;
+    m_stopped = true;
     // A host that never started still lets the runner end on its own thread.
     if (!m_thread.isRunning())
         m_thread.start(QThread::InheritPriority);
@@ -40,87 +47,13 @@ void RunnerHost::stop()
     m_runner = nullptr;
 }
 
-void RunnerHost::loadPlugins()
+void RunnerHost::deliver(const QPointer<QObject> &context, std::function<void()> fn)
 {
-    queue(&CxgatewRunner::loadPlugins);
-}
-
-void RunnerHost::rescan()
-{
-    queue(&CxgatewRunner::rescan);
-}
-
-void RunnerHost::updatePool()
-{
-    queue(&CxgatewRunner::updatePool);
-}
-
-void RunnerHost::applyDeviceSettings()
-{
-    queue(&CxgatewRunner::applyDeviceSettings);
-}
-
-void RunnerHost::generateDoc()
-{
-    queue(&CxgatewRunner::generateDoc);
-}
-
-void RunnerHost::listPlugins()
-{
-    queue(&CxgatewRunner::listPlugins);
-}
-
-void RunnerHost::listThings()
-{
-    queue(&CxgatewRunner::listThings);
-}
-
-void RunnerHost::connectToCloud(bool firstrun)
-{
-    queue(&CxgatewRunner::connectToCloud, firstrun);
-}
-
-void RunnerHost::reconnectCloud()
-{
-    queue(&CxgatewRunner::reconnectCloud);
-}
-
-void RunnerHost::renameThing(const QString &sid, const QString &alias)
-{
-    queue(&CxgatewRunner::renameThing, sid, alias);
-}
-
-void RunnerHost::cloudStatus()
-{
-    queue(&CxgatewRunner::cloudStatus);
-}
-
-void RunnerHost::resetGateway()
-{
-    queue(&CxgatewRunner::resetGateway);
-}
-
-void RunnerHost::resetDevPool()
-{
-    queue(&CxgatewRunner::resetDevPool);
-}
-
-void RunnerHost::releaseThings()
-{
-    queue(&CxgatewRunner::releaseThings);
-}
-
-void RunnerHost::registrationState()
-{
-    queue(&CxgatewRunner::registrationState);
-}
-
-void RunnerHost::exportSettings(const QString &file)
-{
-    queue(&CxgatewRunner::exportSettings, file);
-}
-
-void RunnerHost::importSettings(const QString &file)
-{
-    queue(&CxgatewRunner::importSettings, file);
+    QMetaObject::invokeMethod(
+        this,
+        [this, context, fn = std::move(fn)] {
+            if (!m_stopped && context)
+                fn();
+        },
+        Qt::QueuedConnection);
 }

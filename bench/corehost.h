@@ -25,13 +25,13 @@ public:
 
     // Sends the request and runs this thread's event loop until its completion op arrives; an
     // invalid QVariant after timeoutMs.
-    template <typename... Params, typename... Args>
-    QVariant request(void (RunnerHost::*method)(Params...), int op, int timeoutMs, Args &&...args)
+    template <typename R, typename... Params, typename... Args>
+    QVariant request(R (CxgatewRunner::*method)(Params...), int op, int timeoutMs, Args &&...args)
     {
         m_waitingFor = op;
         m_result = QVariant();
         m_done = false;
-        (m_host.*method)(std::forward<Args>(args)...);
+        m_host.call(method, std::forward<Args>(args)...);
         return waitForCompletion(timeoutMs);
     }
     // Runs fn on the worker thread and waits for it.

@@ -52,9 +52,9 @@ bool BenchRun::coreLatency(SimulatedHidDevice *sensor, int samples)
 {
     m_tracker.reset();
     CoreHost core(buildDir() + QStringLiteral("/bin"));
-    const bool loaded = core.request(&RunnerHost::loadPlugins, CxgatewRunner::Load, 30000).toBool();
-    const bool scanned = core.request(&RunnerHost::rescan, CxgatewRunner::Rescan, 30000).toBool();
-    core.request(&RunnerHost::connectToCloud, CxgatewRunner::CConnect, 30000, false);
+    const bool loaded = core.request(&CxgatewRunner::loadPlugins, CxgatewRunner::Load, 30000).toBool();
+    const bool scanned = core.request(&CxgatewRunner::rescan, CxgatewRunner::Rescan, 30000).toBool();
+    core.request(&CxgatewRunner::connectToCloud, CxgatewRunner::CConnect, 30000, false);
     if (!loaded || !scanned || !core.waitConnected(30000))
         return false;
     core.onWorker([](CxgatewRunner *runner) {

@@ -152,9 +152,9 @@ void BenchRun::measureOutbox()
     }
     {
         CoreHost core(buildDir() + QStringLiteral("/bin"));
-        core.request(&RunnerHost::loadPlugins, CxgatewRunner::Load, 30000);
-        core.request(&RunnerHost::rescan, CxgatewRunner::Rescan, 30000);
-        core.request(&RunnerHost::connectToCloud, CxgatewRunner::CConnect, 30000, false);
+        core.request(&CxgatewRunner::loadPlugins, CxgatewRunner::Load, 30000);
+        core.request(&CxgatewRunner::rescan, CxgatewRunner::Rescan, 30000);
+        core.request(&CxgatewRunner::connectToCloud, CxgatewRunner::CConnect, 30000, false);
         const bool connected = core.waitConnected(30000);
         const qint64 start = monotonicNs();
         const qint64 deadline = start + 600 * qint64(1000000000);

@@ -43,19 +43,19 @@ QByteArray readLineFrom(QProcess &process, int timeoutMs)
 int BenchRun::syntheticChildMain(const QString &programDir, bool reportChanges)
 {
     CoreHost core(programDir);
-    if (!core.request(&RunnerHost::loadPlugins, CxgatewRunner::Load, 30000).toBool()) {
+    if (!core.request(&CxgatewRunner::loadPlugins, CxgatewRunner::Load, 30000).toBool()) {
         say("error plug-ins");
         return 1;
     }
     QElapsedTimer timer;
     timer.start();
-    if (!core.request(&RunnerHost::rescan, CxgatewRunner::Rescan, 300000).toBool()) {
+    if (!core.request(&CxgatewRunner::rescan, CxgatewRunner::Rescan, 300000).toBool()) {
         say("error rescan");
         return 1;
     }
     const qint64 rescanMs = timer.elapsed();
     timer.restart();
-    core.request(&RunnerHost::connectToCloud, CxgatewRunner::CConnect, 30000, false);
+    core.request(&CxgatewRunner::connectToCloud, CxgatewRunner::CConnect, 30000, false);
     if (!core.waitConnected(60000)) {
         say("error connect");
         return 1;

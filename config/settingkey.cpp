@@ -33,7 +33,16 @@ QVariant SettingKey::defaultValue() const
 
 QVariant SettingKey::read(const QSettings &settings) const
 {
-    return settings.value(key(), defaultValue());
+    const QVariant value = settings.value(key(), defaultValue());
+    if (m_type != Number || !value.isValid())
+        return value;
+    // A number outside the table's bounds reads as the nearest bound; one that is no number at all
+    // reads as the default.
+    bool ok = false;
+    const qlonglong number = value.toLongLong(&ok);
+    if (!ok)
+        return defaultValue();
+    return int(qBound<qlonglong>(m_minimum, number, m_maximum));
 }
 
 QVariant SettingKey::defaultOf(const QString &name)

@@ -48,7 +48,8 @@ public:
 
     // The value of an absent key: typed as the key's values, invalid for a key without a default.
     QVariant defaultValue() const;
-    // The stored value, or the default when the key is absent.
+    // The stored value, or the default when the key is absent. Numbers are kept within the key's
+    // bounds: every reader of a key sees the same value.
     QVariant read(const QSettings &settings) const;
 
     // The default of any key of the store by name, plug-in keys included (see Key::plugin); an

@@ -8,7 +8,7 @@
 
 namespace Key {
 inline constexpr SettingKey CloudHost = SettingKey::text("Cloud/Host", Deployment::ApiHost);
-inline constexpr SettingKey CloudPort = SettingKey::number("Cloud/Port", Deployment::MqttPort);
+inline constexpr SettingKey CloudPort = SettingKey::number("Cloud/Port", Deployment::MqttPort, 1, 65535);
 // Seconds between two state reports; the gateway never reports more often than once a minute.
 inline constexpr SettingKey CloudInterval = SettingKey::number("Cloud/Interval", 300, 60);
 inline constexpr SettingKey CloudKeepAlive = SettingKey::number("Cloud/KeepAlive", 300, 30, 86400);

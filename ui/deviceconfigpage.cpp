@@ -1,5 +1,7 @@
 #include "deviceconfigpage.h"
 
+#include "settingskeys.h"
+
 #include "cxsettings.h"
 
 #include <QCheckBox>
@@ -18,7 +20,6 @@
 namespace {
 
 constexpr char DefaultProperty[] = "default_value";
-constexpr char Enabled[] = "enabled";
 constexpr int GridColumns = 4;
 
 // A schema number as an int; anything that is no number gives the fallback, numbers beyond the
@@ -63,11 +64,6 @@ template <typename T> QList<T *> settingWidgets(const QGroupBox *group)
 
 } // namespace
 
-QString DeviceConfigPage::key(const QString &plugin, const QString &setting)
-{
-    return QStringLiteral("Plugins//%1/%2").arg(plugin, setting);
-}
-
 bool DeviceConfigPage::isBuilt() const
 {
     return m_group->layout() != nullptr;
@@ -105,7 +101,7 @@ void DeviceConfigPage::addPlugin(const QString &name, const QJsonObject &metadat
             widget->installEventFilter(m_filter);
     };
     auto *enabled = new QCheckBox(tr("Enabled"), group);
-    prepare(enabled, QLatin1String(Enabled), true);
+    prepare(enabled, QLatin1String(Key::PluginEnabled), true);
     grid->addWidget(enabled, 0, 0, 1, 2);
 
     // Cells are counted four to a row; "Enabled" takes the first two.
@@ -174,12 +170,15 @@ void DeviceConfigPage::reload(const CXSettings &store) const
 {
     const auto switches = m_group->findChildren<QCheckBox *>(QString(), Qt::FindDirectChildrenOnly);
     for (QCheckBox *box : switches)
-        box->setChecked(store.value(key(box->objectName(), QLatin1String(Enabled)), true).toBool());
+        box->setChecked(store
+                            .value(Key::plugin(box->objectName(), QLatin1String(Key::PluginEnabled)),
+                                   Key::PluginEnabledByDefault)
+                            .toBool());
 
     const auto groups = m_group->findChildren<QGroupBox *>(QString(), Qt::FindDirectChildrenOnly);
     for (const QGroupBox *group : groups) {
         auto stored = [&](const QWidget *widget) {
-            return store.value(key(group->objectName(), widget->objectName()),
+            return store.value(Key::plugin(group->objectName(), widget->objectName()),
                                widget->property(DefaultProperty));
         };
         for (QCheckBox *box : settingWidgets<QCheckBox>(group))
@@ -203,12 +202,12 @@ void DeviceConfigPage::store(CXSettings &store) const
 {
     const auto switches = m_group->findChildren<QCheckBox *>(QString(), Qt::FindDirectChildrenOnly);
     for (const QCheckBox *box : switches)
-        store.setValue(key(box->objectName(), QLatin1String(Enabled)), box->isChecked());
+        store.setValue(Key::plugin(box->objectName(), QLatin1String(Key::PluginEnabled)), box->isChecked());
 
     const auto groups = m_group->findChildren<QGroupBox *>(QString(), Qt::FindDirectChildrenOnly);
     for (const QGroupBox *group : groups) {
         auto put = [&](const QWidget *widget, const QVariant &value) {
-            store.setValue(key(group->objectName(), widget->objectName()), value);
+            store.setValue(Key::plugin(group->objectName(), widget->objectName()), value);
         };
         for (const QCheckBox *box : settingWidgets<QCheckBox>(group))
             put(box, box->isChecked());

@@ -9,8 +9,8 @@ class QGroupBox;
 class QObject;
 
 // The device configuration page: generated from the plug-ins' settings schemas into a group box,
-// one widget per setting, each bound to the key "Plugins//<plug-in>/<setting>". A plug-in without
-// settings is a single check box, its on/off switch; any other gets a group box with "Enabled" and
+// one widget per setting, each bound to the key "Plugins/<plug-in>/<setting>" (Key::plugin). A plug-in
+// without settings is a single check box, its on/off switch; any other gets a group box with "Enabled" and
 // its settings two per row.
 class DeviceConfigPage
 {
@@ -30,10 +30,6 @@ public:
     void store(CXSettings &store) const;
 
     bool isBuilt() const;
-
-    // The settings key of one setting of a plug-in. The store folds repeated slashes, so this is the
-    // same entry as "Plugins/<plug-in>/<setting>".
-    static QString key(const QString &plugin, const QString &setting);
 
     // A "list" setting offers at most this many choices; the rest of a longer list is left out.
     static constexpr int MaxListValues = 1000;

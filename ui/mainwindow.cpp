@@ -1,32 +1,28 @@
 #include "mainwindow.h"
 
-#include "appupdater.h"
+#include "cloudpage.h"
+#include "cloudstatusindicator.h"
 #include "cxgatewrunner.h"
 #include "cxsettings.h"
+#include "devicespage.h"
+#include "gatewaystartup.h"
 #include "qautostarter.h"
-#include "qledlabel.h"
 #include "qmaterialicon.h"
 #include "registrationwizard.h"
 #include "regthingseditor.h"
 #include "runnerhost.h"
 #include "settingspage.h"
 #include "thingsstatetablemodel.h"
+#include "traycontroller.h"
 #include "ui_mainwindow.h"
+#include "updatecontroller.h"
 
-#include <QAbstractSpinBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDateTime>
-#include <QDir>
 #include <QDoubleSpinBox>
 #include <QEventLoop>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QHeaderView>
-#include <QJsonObject>
-#include <QMenu>
 #include <QMessageBox>
-#include <QSequentialIterable>
 #include <QSpinBox>
 #include <QSplashScreen>
 #include <QSslSocket>
@@ -40,28 +36,6 @@ namespace {
 
 MainWindow::Timings s_defaultTimings;
 
-QColor roleColor(QMaterialIcon::Color role)
-{
-    return QMaterialIcon::instance()->color(role);
-}
-
-// A Lsthings result as a list, whether it arrives as the registered list type or as another
-// sequence of ThingState values.
-ThingStateList thingList(const QVariant &result)
-{
-    if (result.userType() == qMetaTypeId<ThingStateList>())
-        return result.value<ThingStateList>();
-    ThingStateList list;
-    if (result.canConvert<QVariantList>()) {
-        const QSequentialIterable items = result.value<QSequentialIterable>();
-        for (const QVariant &item : items) {
-            if (item.canConvert<ThingState>())
-                list.append(item.value<ThingState>());
-        }
-    }
-    return list;
-}
-
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent, const QString &programDir)
@@ -69,34 +43,25 @@ MainWindow::MainWindow(QWidget *parent, const QString &programDir)
       m_autostarter(
           new QAutoStarter(QStringLiteral("Tessel-TSL-Gate"), QStringLiteral(":/images/cx-gate.png"), this)),
       m_stateModel(new ThingsStateTableModel(this)), m_settings(new CXSettings(this)),
-      m_host(new RunnerHost(programDir, this)), m_timings(s_defaultTimings), m_devicePage(nullptr, this)
+      m_host(new RunnerHost(programDir, this)), m_startup(new GatewayStartup(m_host, this)),
+      m_timings(s_defaultTimings)
 {
     ui->setupUi(this);
-    m_devicePage = DeviceConfigPage(ui->deviceConfigsGroup, this);
-    m_wizard =
-        new RegistrationWizard({ui->regWizardHeader, ui->regWizard, ui->cloudGetCodeButton,
-                                ui->cloudCodeDisplay, ui->cloudCountdownDisplay, ui->cloudRegResultList},
-                               this);
-    // The wizard's requests reach the runner in the order they are made: renames before generateDoc.
-    connect(m_wizard, &RegistrationWizard::generateDocRequested, m_host, &RunnerHost::generateDoc);
-    connect(m_wizard, &RegistrationWizard::registrationStateRequested, m_host,
-            &RunnerHost::registrationState);
-    connect(m_wizard, &RegistrationWizard::renameRequested, m_host, &RunnerHost::renameThing);
-    connect(m_wizard, &RegistrationWizard::statusMessage, ui->statusBar, &QStatusBar::showMessage);
-    connect(m_wizard, &RegistrationWizard::registered, this, [this] {
-        ui->mainArea->setCurrentIndex(P_STATE);
-        if (!m_initInProgress)
-            m_host->cloudStatus();
-    });
-    connect(ui->regThingsEditor, &RegThingsEditor::modified, m_host, [this] {
-        m_host->resetDevPool();
-        m_host->updatePool();
-        refreshRegistrationState();
-    });
-    m_updateTimeout.setSingleShot(true);
-    m_updateTimeout.setInterval(m_timings.updateTimeoutMs);
+    ui->settingsPage->attach(ui, m_host, m_settings, m_autostarter);
+    ui->devcfgPage->attach(ui->deviceConfigsGroup, this, m_host, m_settings);
+    ui->regThingsEditor->attach(m_host);
+    ui->regPage->attach(ui, m_host);
+    m_indicator = new CloudStatusIndicator(
+        ui->statusBar, {ui->cloudConnectionStatus, ui->cloudErrorLabel, ui->cloudBacklogLabel}, this);
+    m_tray = new TrayController(this, m_timings.trayRetryStepMs, this);
+    connect(m_tray, &TrayController::aboutRequested, this, [this] { process_action(A_ABOUT); });
+    connect(m_tray, &TrayController::exitRequested, this, [this] { process_action(A_EXIT); });
+    m_updates = new UpdateController(m_settings->value(Key::WebUpdateUrl).toString(),
+                                     m_timings.updateTimeoutMs, this, ui->statusBar, this);
+
     m_rescanDelay.setSingleShot(true);
     m_rescanDelay.setInterval(m_timings.rescanDelayMs);
+    connect(&m_rescanDelay, &QTimer::timeout, this, [this] { m_host->call(&CxgatewRunner::rescan); });
 
     if (m_settings->value(Key::SystemAutostart).toBool() && !m_autostarter->autostartSet())
         m_autostarter->setAutostart(true);
@@ -113,17 +78,7 @@ MainWindow::MainWindow(QWidget *parent, const QString &programDir)
         connect(action, &QAction::triggered, this, &MainWindow::sidePane_clicked);
     }
 
-    connect(m_host, &RunnerHost::finished, this, &MainWindow::runner_finished, Qt::QueuedConnection);
-    connect(m_host, &RunnerHost::thingChanged, this, &MainWindow::thing_changed, Qt::QueuedConnection);
-    connect(m_host, &RunnerHost::connectivityChanged, this, &MainWindow::gw_connectivityChanged,
-            Qt::QueuedConnection);
-    connect(m_host, &RunnerHost::deviceCreated, this, &MainWindow::deviceCreated, Qt::QueuedConnection);
-    connect(m_host->runner(), &CxgatewRunner::cloudError, this, &MainWindow::gw_cloudError,
-            Qt::QueuedConnection);
-    connect(m_host, &RunnerHost::backlogChanged, this, &MainWindow::gw_backlogChanged, Qt::QueuedConnection);
-    connect(
-        m_settings, &CXSettings::unregDevices, m_host, [this] { m_host->resetGateway(); },
-        Qt::QueuedConnection);
+    connectRunner();
 
     connect(m_stateModel, &ThingsStateTableModel::renameRequested, this, &MainWindow::thing_renamereq);
     ui->deviceStateTable->setModel(m_stateModel);
@@ -132,22 +87,7 @@ MainWindow::MainWindow(QWidget *parent, const QString &programDir)
         header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
     header->setSectionResizeMode(3, QHeaderView::Stretch);
 
-    connect(&m_rescanDelay, &QTimer::timeout, m_host, [this] { m_host->rescan(); });
-    m_backlogRefresh.setInterval(1000);
-    connect(&m_backlogRefresh, &QTimer::timeout, this, &MainWindow::showCloudError);
-
-    m_indicator = new QLedLabel(ui->statusBar);
-    m_indicator->setName(QStringLiteral("gps_off"));
-    ui->statusBar->addPermanentWidget(m_indicator);
-
-    auto *updater = new AppUpdater(m_settings->value(Key::WebUpdateUrl).toString());
-    m_updater = updater;
-    connect(updater, &AppUpdater::updateInfoAvailable, this, &MainWindow::updater_updatesAvailable);
-    connect(updater, &AppUpdater::checkFailed, this, &MainWindow::updater_checkFailed);
-    connect(&m_updateTimeout, &QTimer::timeout, this, &MainWindow::updateTimedOut);
-
     ui->mainArea->setCurrentIndex(P_STATE);
-    setupTray(0);
 
     connect(ui->actionExit, &QAction::triggered, qApp, &QCoreApplication::quit);
     connect(ui->actionAbout, &QAction::triggered, this, [this] { process_action(A_ABOUT); });
@@ -155,33 +95,73 @@ MainWindow::MainWindow(QWidget *parent, const QString &programDir)
 
     m_host->start();
     armAutoRescan();
+    ui->settingsPage->load();
+}
 
-    m_indicator->setColor(roleColor(QMaterialIcon::Warning));
-    m_indicator->update();
-    m_indicatorTip = tr("Cloud connection is not configured");
-    showCloudError();
+void MainWindow::connectRunner()
+{
+    connect(m_host, &RunnerHost::thingChanged, this, &MainWindow::thing_changed);
+    connect(m_host, &RunnerHost::deviceCreated, this, &MainWindow::deviceCreated);
+    connect(m_host, &RunnerHost::connectivityChanged, m_indicator, &CloudStatusIndicator::setConnected);
+    connect(m_host, &RunnerHost::cloudError, m_indicator, &CloudStatusIndicator::setError);
+    connect(m_host, &RunnerHost::backlogChanged, m_indicator, &CloudStatusIndicator::setBacklog);
+    connect(m_host, &RunnerHost::failed, this, &MainWindow::showError);
+    connect(m_host, &RunnerHost::settingsUpdated, ui->settingsPage, &SettingsPage::load);
 
-    reloadSettingsPage();
-    setRegStep(R_SERIAL);
+    connect(m_startup, &GatewayStartup::pluginsListed, ui->devcfgPage, &DevicesPage::build);
+    connect(m_startup, &GatewayStartup::thingsListed, m_stateModel, &ThingsStateTableModel::reset);
+    connect(m_startup, &GatewayStartup::statusReady, ui->regPage, &CloudPage::showStatus);
+    // The pool has been restored by the first scan: the registration state is known now.
+    connect(m_startup, &GatewayStartup::finished, ui->regPage, [this](bool ok) {
+        if (ok)
+            ui->regPage->askRegistrationState();
+    });
+
+    connect(ui->regPage, &CloudPage::registered, this, [this] {
+        ui->mainArea->setCurrentIndex(P_STATE);
+        if (!m_startup->isRunning())
+            ui->regPage->refreshStatus();
+    });
+    connect(ui->regPage, &CloudPage::thingsReset, this, &MainWindow::listThings);
+    connect(ui->regPage, &CloudPage::statusMessage, ui->statusBar, &QStatusBar::showMessage);
+    connect(ui->settingsPage, &SettingsPage::statusMessage, ui->statusBar, &QStatusBar::showMessage);
+    connect(ui->settingsPage, &SettingsPage::applied, this, &MainWindow::armAutoRescan);
+    connect(ui->regThingsEditor, &RegThingsEditor::modified, ui->regPage,
+            &CloudPage::refreshRegistrationState);
 }
 
 MainWindow::~MainWindow()
 {
     if (m_autoRescanTimer >= 0)
         killTimer(m_autoRescanTimer);
-    m_settings->setValue(Key::UiGeom, saveGeometry());
-    m_settings->setValue(Key::UiState, saveState());
-    m_settings->setValue(Key::SystemState, saveState());
-    m_settings->setValue(Key::SystemWindow, saveGeometry());
-    // The runner is deleted on its thread as the thread ends: pool saved, cloud client stopped.
+    saveLayout();
+    // The runner is deleted on its thread as the thread ends: pool saved, cloud client stopped. What
+    // it still announces on the way, and completions not yet delivered, never reach this window: the
+    // update check below may spin the event loop while the window is half destroyed.
     m_host->stop();
+    m_host->disconnect();
+    delete m_updates;
+    m_updates = nullptr;
     delete m_tray;
-    // The updater waits for a running check; its answer must not reach a window being destroyed.
-    m_updateTimeout.stop();
-    if (auto *updater = dynamic_cast<QObject *>(m_updater))
-        updater->disconnect(this);
-    delete m_updater;
+    m_tray = nullptr;
     delete ui;
+}
+
+QSystemTrayIcon *MainWindow::trayIcon() const
+{
+    return m_tray ? m_tray->icon() : nullptr;
+}
+
+void MainWindow::saveLayout()
+{
+    // Two copies, as the settings have always had them: UI/* restored after start-up, System/* by the
+    // entry point before it.
+    const QByteArray geometry = saveGeometry();
+    const QByteArray state = saveState();
+    m_settings->setValue(Key::UiGeom, geometry);
+    m_settings->setValue(Key::UiState, state);
+    m_settings->setValue(Key::SystemState, state);
+    m_settings->setValue(Key::SystemWindow, geometry);
 }
 
 void MainWindow::restoreSystemLayout()
@@ -212,6 +192,31 @@ void MainWindow::runInitSequence()
             splash.showMessage(QStringLiteral("%1/%2 %3").arg(completed).arg(total).arg(msg),
                                Qt::AlignBottom | Qt::AlignHCenter, Qt::white);
         });
+    const QMetaObject::Connection steps =
+        connect(m_startup, &GatewayStartup::stepStarted, this, [this](GatewayStartup::Step step) {
+            switch (step) {
+            case GatewayStartup::LoadingPlugins:
+                emit loadProgress(4, 0, tr("Loading plugins"));
+                break;
+            case GatewayStartup::ListingPlugins:
+                emit loadProgress(4, 1, tr("Assembling plugins list"));
+                break;
+            case GatewayStartup::Scanning:
+                emit loadProgress(4, 2, tr("Scanning for devices"));
+                break;
+            case GatewayStartup::ListingThings:
+                emit loadProgress(4, 3, tr("Assembling devices list"));
+                break;
+            case GatewayStartup::Connecting:
+                emit loadProgress(4, 4, tr("Connecting to the cloud"));
+                break;
+            case GatewayStartup::RequestingStatus:
+                emit loadProgress(5, 5, tr("Requesting status"));
+                break;
+            }
+        });
+    const QMetaObject::Connection ended =
+        connect(m_startup, &GatewayStartup::finished, this, &MainWindow::loadFinished);
 
     // The splash processes events while it paints, so the outcome may arrive before the loop runs.
     QEventLoop loop;
@@ -222,21 +227,15 @@ void MainWindow::runInitSequence()
             loop.exit(code);
         });
 
-    m_initInProgress = true;
-    emit loadProgress(4, 0, tr("Loading plugins"));
-    m_host->loadPlugins();
+    m_startup->start();
     if (code < 0)
         loop.exec();
-    disconnect(done);
-    disconnect(shown);
+    for (const QMetaObject::Connection &connection : {done, shown, steps, ended})
+        disconnect(connection);
 
-    if (code < 0) {
-        // The application was asked to quit while starting: nothing to show.
-        m_initInProgress = false;
-        return;
-    }
+    if (code < 0)
+        return; // the application was asked to quit while starting: nothing to show
     if (code != 0) {
-        m_initInProgress = false;
         // Queued: this runs before the application's event loop, where an exit request would be lost.
         QMetaObject::invokeMethod(
             qApp, [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
@@ -250,127 +249,21 @@ void MainWindow::runInitSequence()
     }
 }
 
-// ---- runner completions ------------------------------------------------------------------------
+// ---- the runner's news -------------------------------------------------------------------------
 
-void MainWindow::runner_finished(int op, const QVariant &result)
+void MainWindow::showError(const QString &text)
 {
-    switch (op) {
-    case CxgatewRunner::Load:
-        if (!result.toBool()) {
-            m_initInProgress = false;
-            emit loadFinished(false);
-        } else if (m_initInProgress) {
-            emit loadProgress(4, 1, tr("Assembling plugins list"));
-            m_host->listPlugins();
-        }
-        break;
-    case CxgatewRunner::Rescan:
-        if (!m_initInProgress)
-            break;
-        if (result.toBool()) {
-            emit loadProgress(4, 3, tr("Assembling devices list"));
-            m_host->listThings();
-        } else {
-            m_initInProgress = false;
-            emit loadFinished(false);
-        }
-        break;
-    case CxgatewRunner::Lsmod:
-        m_devicePage.build(*m_settings, result.toJsonObject());
-        if (m_initInProgress) {
-            emit loadProgress(4, 2, tr("Scanning for devices"));
-            m_host->rescan();
-        }
-        break;
-    case CxgatewRunner::Lsthings:
-        m_stateModel->reset(thingList(result));
-        if (m_initInProgress) {
-            emit loadProgress(4, 4, tr("Connecting to the cloud"));
-            m_host->connectToCloud(true);
-        }
-        break;
-    case CxgatewRunner::CConnect:
-        if (m_initInProgress) {
-            emit loadProgress(5, 5, tr("Requesting status"));
-            m_host->cloudStatus();
-        }
-        break;
-    case CxgatewRunner::CStatus:
-        updateStatusPage(result.toJsonObject());
-        if (m_initInProgress) {
-            m_initInProgress = false;
-            emit loadFinished(true);
-        }
-        break;
-    case CxgatewRunner::DUnreg:
-        m_host->listThings();
-        break;
-    case CxgatewRunner::Error:
-        QMessageBox::warning(this, QCoreApplication::applicationName(), result.toString(), QMessageBox::Ok);
-        break;
-    case CxgatewRunner::SExport:
-        if (result.toBool()) {
-            ui->statusBar->showMessage(tr("Configuration saved"), 2000);
-            QMessageBox::information(this, tr("Backup"),
-                                     tr("The configuration backup file has been generated. It contains "
-                                        "sensitive information, so keep it safe!"));
-        } else {
-            ui->statusBar->showMessage(tr("Backup could not be saved"), 5000);
-        }
-        break;
-    case CxgatewRunner::SImport:
-        if (result.toBool())
-            QMessageBox::information(this, tr("Import"),
-                                     tr("Configuration has been restored from a backup. Restart the "
-                                        "application as soon as possible."));
-        else
-            ui->statusBar->showMessage(tr("Configuration could not be restored."), 5000);
-        break;
-    case CxgatewRunner::SetUpdate:
-        reloadSettingsPage();
-        break;
-    case CxgatewRunner::RegStatus:
-        m_wizard->showRegistrationState(result.toInt());
-        break;
-    case CxgatewRunner::AliasFill:
-        m_wizard->askNames(result.toStringList());
-        break;
-    case CxgatewRunner::RegCode:
-        m_wizard->showCode(result.toJsonObject());
-        break;
-    case CxgatewRunner::ProcReg:
-        m_wizard->showResult(result.toJsonObject());
-        break;
-    default: // renames and releases
-        break;
-    }
+    // Runner texts hold device aliases and file paths: plain text, never markup.
+    QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), text, QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }
 
-void MainWindow::updateStatusPage(const QJsonObject &status)
+void MainWindow::listThings()
 {
-    if (status.value(QStringLiteral("gw")).toBool(false))
-        ui->cloudGatewayStatus->setText(tr("Ready"), roleColor(QMaterialIcon::Success));
-    else
-        ui->cloudGatewayStatus->setText(tr("Not registered"), roleColor(QMaterialIcon::Warning));
-
-    const auto showCredential = [this](QStatusLabel *label, int state) {
-        switch (state) {
-        case 0:
-            label->setText(tr("Ok"), roleColor(QMaterialIcon::Success));
-            break;
-        case 2:
-            label->setText(tr("Corrupt"), roleColor(QMaterialIcon::Warning));
-            break;
-        case 3:
-            label->setText(tr("Cryptographic error"), QColor(QStringLiteral("#DA30AD")));
-            break;
-        default:
-            label->setText(tr("Missing"), roleColor(QMaterialIcon::Error));
-            break;
-        }
-    };
-    showCredential(ui->cloudKeyStatus, status.value(QStringLiteral("key")).toInt(1));
-    showCredential(ui->cloudCertificateStatus, status.value(QStringLiteral("cert")).toInt(1));
+    m_host->call(&CxgatewRunner::listThings).then(m_stateModel, [this](const ThingStateList &things) {
+        m_stateModel->reset(things);
+    });
 }
 
 void MainWindow::deviceCreated(QObject *thui)
@@ -393,82 +286,7 @@ void MainWindow::thing_changed(const ThingState &thing)
 
 void MainWindow::thing_renamereq(const QString &tid, const QString &alias)
 {
-    m_host->renameThing(tid, alias);
-}
-
-// ---- cloud connection --------------------------------------------------------------------------
-
-void MainWindow::showCloudError()
-{
-    const QString backlog = backlogText();
-    QStringList tip{m_indicatorTip};
-    for (const QString &line : {m_cloudError, backlog}) {
-        if (!line.isEmpty())
-            tip.append(line);
-    }
-    m_indicator->setToolTip(tip.join(QLatin1Char('\n')));
-    ui->cloudConnectionStatus->setToolTip(m_cloudError);
-    ui->cloudErrorLabel->setText(m_cloudError);
-    ui->cloudErrorLabel->setVisible(!m_cloudError.isEmpty());
-    ui->cloudBacklogLabel->setText(backlog);
-    ui->cloudBacklogLabel->setVisible(!backlog.isEmpty());
-}
-
-QString MainWindow::backlogText() const
-{
-    if (m_backlog.isEmpty())
-        return QString();
-    const qint64 seconds =
-        qMax<qint64>(0, (QDateTime::currentMSecsSinceEpoch() - m_backlog.oldestQueued) / 1000);
-    QString age;
-    if (seconds < 120)
-        age = tr("%1 s").arg(seconds);
-    else if (seconds < 2 * 3600)
-        age = tr("%1 min").arg(seconds / 60);
-    else if (seconds < 2 * 86400)
-        age = tr("%1 h").arg(seconds / 3600);
-    else
-        age = tr("%1 d").arg(seconds / 86400);
-    QString text = tr("Reports waiting for the cloud: %1, the oldest for %2").arg(m_backlog.waiting).arg(age);
-    if (m_backlog.dropped > 0)
-        text += QLatin1String("; ") + tr("dropped: %1").arg(m_backlog.dropped);
-    if (m_backlog.memoryOnly)
-        text += QLatin1String("; ") + tr("kept in memory only: they are lost if the program ends");
-    return text;
-}
-
-void MainWindow::gw_backlogChanged(const OutboxBacklog &backlog)
-{
-    m_backlog = backlog;
-    if (backlog.isEmpty())
-        m_backlogRefresh.stop();
-    else if (!m_backlogRefresh.isActive())
-        m_backlogRefresh.start();
-    showCloudError();
-}
-
-void MainWindow::gw_connectivityChanged(bool on)
-{
-    if (on) {
-        m_cloudError.clear();
-        m_indicator->setName(QStringLiteral("gps_fixed"));
-        m_indicator->setColor(roleColor(QMaterialIcon::Success));
-        m_indicatorTip = tr("Connected to the cloud");
-        ui->cloudConnectionStatus->setText(tr("Connected"), roleColor(QMaterialIcon::Success));
-    } else {
-        m_indicator->setName(QStringLiteral("gps_not_fixed"));
-        m_indicator->setColor(roleColor(QMaterialIcon::Error));
-        m_indicatorTip = tr("Disconnected from the cloud");
-        ui->cloudConnectionStatus->setText(tr("Disconnected"), roleColor(QMaterialIcon::Warning));
-    }
-    m_indicator->update();
-    showCloudError();
-}
-
-void MainWindow::gw_cloudError(const QString &text)
-{
-    m_cloudError = text;
-    showCloudError();
+    m_host->call(&CxgatewRunner::renameThing, tid, alias);
 }
 
 // ---- navigation and rescans --------------------------------------------------------------------
@@ -483,12 +301,11 @@ void MainWindow::sidePane_clicked()
         ui->mainArea->setCurrentIndex(P_STATE);
         break;
     case 1:
-        showSerial();
+        ui->regPage->opened();
         ui->mainArea->setCurrentIndex(P_CLOUD);
         break;
     case 2:
-        m_rescanDelay.stop();
-        m_host->rescan();
+        rescanNow();
         break;
     case 3:
         ui->mainArea->setCurrentIndex(P_DEVICES);
@@ -505,13 +322,10 @@ void MainWindow::sidePane_clicked()
     }
 }
 
-void MainWindow::showSerial()
+void MainWindow::rescanNow()
 {
-    const QString serial = m_settings->value(Key::CloudSerial, QString()).toString();
-    if (serial.isEmpty())
-        ui->clousSerialNumberStatus->setText(tr("Not registered"), roleColor(QMaterialIcon::Warning));
-    else
-        ui->clousSerialNumberStatus->setText(serial, roleColor(QMaterialIcon::Success));
+    m_rescanDelay.stop();
+    m_host->call(&CxgatewRunner::rescan);
 }
 
 void MainWindow::armAutoRescan()
@@ -531,146 +345,13 @@ void MainWindow::armAutoRescan()
 void MainWindow::timerEvent(QTimerEvent *event)
 {
     if (event->timerId() == m_autoRescanTimer && m_autoRescanTimer >= 1) {
-        m_rescanDelay.stop();
-        m_host->rescan();
+        rescanNow();
         return;
     }
     QMainWindow::timerEvent(event);
 }
 
-// ---- settings page -----------------------------------------------------------------------------
-
-void MainWindow::reloadSettingsPage()
-{
-    SettingsPage(ui).load(*m_settings, m_autostarter);
-}
-
-void MainWindow::on_settingsApplyButton_clicked()
-{
-    SettingsPage(ui).save(*m_settings, m_autostarter, this);
-    armAutoRescan();
-}
-
-void MainWindow::on_settingsRevertButton_clicked()
-{
-    reloadSettingsPage();
-}
-
-void MainWindow::on_settingsRestoreButton_clicked()
-{
-    const QString dir = m_settings->value(Key::SystemExportDirectory, QDir::homePath()).toString();
-    const QString file =
-        QFileDialog::getOpenFileName(this, tr("Load Backup"), dir, tr("Backup files (*.bak)"));
-    if (!file.isEmpty())
-        m_host->importSettings(file);
-}
-
-void MainWindow::on_settingsBackupButton_clicked()
-{
-    const QString dir = m_settings->value(Key::SystemExportDirectory, QDir::homePath()).toString();
-    const QString chosen = QFileDialog::getSaveFileName(this, tr("Save As"), dir, tr("Backup files (*.bak)"));
-    if (chosen.isEmpty())
-        return;
-    const QString file = SettingsPage::backupFileName(chosen);
-    m_settings->setValue(Key::SystemExportDirectory, QFileInfo(file).absolutePath());
-    m_host->exportSettings(file);
-}
-
-void MainWindow::on_settingsResetGWButton_clicked()
-{
-    const auto answer = QMessageBox::question(this, tr("Gateway Registration"),
-                                              tr("The gateway registration will be voided. All the devices, "
-                                                 "gateway included, will need to be reregistered. Proceed?"),
-                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-    if (answer != QMessageBox::Yes)
-        return;
-    ui->cloudRegResultList->clear();
-    m_host->resetGateway();
-    refreshRegistrationState();
-    ui->clousSerialNumberStatus->setText(tr("Not registered"), roleColor(QMaterialIcon::Warning));
-}
-
-// ---- device configuration and registration pages -----------------------------------------------
-
-void MainWindow::on_deviceConfigsReadButton_clicked()
-{
-    m_devicePage.reload(*m_settings);
-}
-
-void MainWindow::on_deviceConfigsWriteButton_clicked()
-{
-    m_devicePage.store(*m_settings);
-    m_host->applyDeviceSettings();
-}
-
-void MainWindow::setRegStep(RegSteps step)
-{
-    m_wizard->setStep(RegistrationWizard::Step(step));
-}
-
-void MainWindow::refreshRegistrationState()
-{
-    // A forgotten device or a void gateway needs registering again: a wizard waiting on its first step
-    // asks anew instead of still saying that the registration is complete.
-    if (m_wizard->step() == RegistrationWizard::Serial)
-        setRegStep(R_SERIAL);
-}
-
-void MainWindow::on_cloudGetCodeButton_clicked()
-{
-    m_wizard->start();
-}
-
-void MainWindow::on_cloudCodeCopyButton_clicked()
-{
-    m_wizard->copyCode();
-}
-
-void MainWindow::on_cloudOpenTSLButton_clicked()
-{
-    m_wizard->openPortal();
-}
-
-void MainWindow::on_cloudRestartRegButton_clicked()
-{
-    setRegStep(R_SERIAL);
-}
-
-// ---- tray, showing and hiding ------------------------------------------------------------------
-
-void MainWindow::setupTray(int attempt)
-{
-    if (m_tray)
-        return;
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        if (attempt > 3)
-            return;
-        QTimer::singleShot((attempt + 1) * m_timings.trayRetryStepMs, this,
-                           [this, attempt] { setupTray(attempt + 1); });
-        return;
-    }
-    m_tray = new QSystemTrayIcon(QIcon(QStringLiteral(":/tsl-gate.ico")), this);
-    m_tray->setToolTip(tr("TSL-Gate v") + QCoreApplication::applicationVersion());
-    connect(m_tray, &QSystemTrayIcon::activated, this, &MainWindow::trayActivated);
-    auto *menu = new QMenu(this);
-    connect(menu->addAction(tr("Show/Hide")), &QAction::triggered, this,
-            [this] { process_action(A_VSWITCH); });
-    menu->addSeparator();
-    connect(menu->addAction(tr("About")), &QAction::triggered, this, [this] { process_action(A_ABOUT); });
-    connect(menu->addAction(tr("Exit")), &QAction::triggered, this, [this] { process_action(A_EXIT); });
-    m_tray->setContextMenu(menu);
-    m_tray->setVisible(true);
-}
-
-void MainWindow::trayActivated(QSystemTrayIcon::ActivationReason reason)
-{
-    if (reason != QSystemTrayIcon::Trigger)
-        return;
-    if (isVisible())
-        hide();
-    else
-        show();
-}
+// ---- showing and hiding ------------------------------------------------------------------------
 
 void MainWindow::process_action(int act)
 {
@@ -679,10 +360,7 @@ void MainWindow::process_action(int act)
         QCoreApplication::exit(0);
         break;
     case A_VSWITCH:
-        if (isVisible())
-            mhide();
-        else
-            show();
+        m_tray->toggleWindow();
         break;
     case A_ABOUT:
         showAbout();
@@ -697,10 +375,7 @@ void MainWindow::process_action(int act)
 
 void MainWindow::mhide()
 {
-    if (m_tray)
-        hide();
-    else
-        showMinimized();
+    m_tray->hideWindow();
 }
 
 void MainWindow::dockClicked()
@@ -752,61 +427,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 
 void MainWindow::checkUpdate()
 {
-    if (!m_updater)
-        return;
-    m_updateTimeout.stop();
-    m_manualUpdateCheck = true;
-    m_updater->checkUpdates();
-    m_updateTimeout.start();
-}
-
-void MainWindow::updateTimedOut()
-{
-    if (m_manualUpdateCheck) {
-        m_manualUpdateCheck = false;
-        QMessageBox::information(this, tr("Check for Updates"), tr("No available updates."));
-    } else {
-        ui->statusBar->showMessage(tr("No available updates."), 5000);
-    }
-}
-
-void MainWindow::updater_checkFailed()
-{
-    m_updateTimeout.stop();
-    const QString text = tr("Could not check for updates: the update feed cannot be reached or read.");
-    if (m_manualUpdateCheck) {
-        m_manualUpdateCheck = false;
-        QMessageBox::warning(this, tr("Check for Updates"), text);
-    } else {
-        ui->statusBar->showMessage(text, 5000);
-    }
-}
-
-void MainWindow::updater_updatesAvailable(bool can_update, const QString &latest, const QString &changelog,
-                                          const QString &url)
-{
-    m_updateTimeout.stop();
-    if (!can_update) {
-        if (m_manualUpdateCheck) {
-            m_manualUpdateCheck = false;
-            QMessageBox::information(this, tr("Check for Updates"), tr("You have the latest version."));
-        } else {
-            ui->statusBar->showMessage(tr("The latest app version is installed."), 5000);
-        }
-        return;
-    }
-    QMessageBox box(this);
-    box.setIconPixmap(QPixmap(QStringLiteral(":/tsl-gate.ico")));
-    box.setWindowTitle(tr("Check for Updates"));
-    box.setTextFormat(Qt::RichText);
-    box.setText(tr("An update to version <b>%1</b> is availale<br>Update now?<br>You can download the latest "
-                   "version <a href=\"%2\">here</a>")
-                    .arg(latest.toHtmlEscaped(), url.toHtmlEscaped()));
-    box.setDetailedText(tr("Changelog:") + QLatin1Char('\n') + changelog);
-    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-    box.setDefaultButton(QMessageBox::No);
-    if (box.exec() == QMessageBox::Yes && AppUpdater::installUpdate())
-        QCoreApplication::exit(0);
+    m_updates->check();
 }
 
 void MainWindow::showAbout()

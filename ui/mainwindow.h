@@ -1,30 +1,28 @@
 #pragma once
 
-#include "deviceconfigpage.h"
-#include "outbox.h"
 #include "thingstate.h"
 
 #include <QMainWindow>
-#include <QSystemTrayIcon>
 #include <QTimer>
-#include <QVariant>
 
 namespace Ui {
 class MainWindow;
 }
 
+class CloudStatusIndicator;
 class CXSettings;
-class PMUpdater;
+class GatewayStartup;
 class QAutoStarter;
-class QLedLabel;
-class RegistrationWizard;
+class QSystemTrayIcon;
 class RunnerHost;
 class ThingsStateTableModel;
+class TrayController;
+class UpdateController;
 
-// The gateway's only top-level window: navigation, the five pages, the cloud indicator, the tray
-// icon, the start-up splash and the About and update dialogs. It owns the runner (through its host,
-// which owns the worker thread) and never does device or network work itself: every request is a
-// queued invocation on the runner, every answer one finished(op, result).
+// The gateway's only top-level window: navigation between the pages (dashboard, settings, device
+// types, cloud, registry), the start-up splash, About. The pages, the tray, the update checks and
+// the cloud indicator are rooms of their own. It owns the runner (through its host, which owns the
+// worker thread) and never does device or network work itself.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -59,7 +57,7 @@ public:
     static void setDefaultTimings(const Timings &timings);
     static Timings defaultTimings();
     RunnerHost *runnerHost() const { return m_host; }
-    QSystemTrayIcon *trayIcon() const { return m_tray; }
+    QSystemTrayIcon *trayIcon() const;
 
 signals:
     void loadProgress(int total, int completed, QString statusMsg);
@@ -77,31 +75,12 @@ public slots:
     void instanceMessage(const QString &msg);
 
 private slots:
-    void runner_finished(int op, const QVariant &result);
     void deviceCreated(QObject *thui);
     void thing_changed(const ThingState &thing);
     void thing_renamereq(const QString &tid, const QString &alias);
-    void gw_connectivityChanged(bool on);
-    void gw_cloudError(const QString &text);
-    void gw_backlogChanged(const OutboxBacklog &backlog);
     void sidePane_clicked();
-    void on_settingsApplyButton_clicked();
-    void on_settingsRevertButton_clicked();
-    void on_settingsRestoreButton_clicked();
-    void on_settingsBackupButton_clicked();
-    void on_settingsResetGWButton_clicked();
-    void on_deviceConfigsReadButton_clicked();
-    void on_deviceConfigsWriteButton_clicked();
-    void on_cloudGetCodeButton_clicked();
-    void on_cloudCodeCopyButton_clicked();
-    void on_cloudOpenTSLButton_clicked();
-    void on_cloudRestartRegButton_clicked();
-    void trayActivated(QSystemTrayIcon::ActivationReason reason);
     void process_action(int act);
     void mhide();
-    void updater_updatesAvailable(bool can_update, const QString &latest, const QString &changelog,
-                                  const QString &url);
-    void updater_checkFailed();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -109,37 +88,24 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void setupTray(int attempt);
+    void connectRunner();
     void armAutoRescan();
-    void updateStatusPage(const QJsonObject &status);
-    void setRegStep(RegSteps step);
-    void refreshRegistrationState();
-    void updateTimedOut();
+    void rescanNow();
+    void listThings();
+    void showError(const QString &text);
     void showAbout();
-    void reloadSettingsPage();
-    void showSerial();
-    void showCloudError();
-    // The waiting reports in words; empty when none wait.
-    QString backlogText() const;
+    void saveLayout();
 
     Ui::MainWindow *ui;
     QAutoStarter *m_autostarter;
-    PMUpdater *m_updater = nullptr;
-    QTimer m_updateTimeout;
-    bool m_manualUpdateCheck = false;
     ThingsStateTableModel *m_stateModel;
     CXSettings *m_settings;
     RunnerHost *m_host;
-    QSystemTrayIcon *m_tray = nullptr;
-    QLedLabel *m_indicator = nullptr;
-    QTimer m_rescanDelay;
-    bool m_initInProgress = false;
-    int m_autoRescanTimer = -1;
+    GatewayStartup *m_startup;
     const Timings m_timings;
-    QString m_indicatorTip;
-    RegistrationWizard *m_wizard = nullptr;
-    DeviceConfigPage m_devicePage;
-    QString m_cloudError;
-    OutboxBacklog m_backlog;
-    QTimer m_backlogRefresh; // the age of the oldest report moves on while reports wait
+    CloudStatusIndicator *m_indicator = nullptr;
+    TrayController *m_tray = nullptr;
+    UpdateController *m_updates = nullptr;
+    QTimer m_rescanDelay;
+    int m_autoRescanTimer = -1;
 };

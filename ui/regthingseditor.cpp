@@ -1,6 +1,7 @@
 #include "regthingseditor.h"
 
-#include "cxsettings.h"
+#include "devicepool.h"
+#include "runnerhost.h"
 #include "thingsregtablemodel.h"
 
 #include <QHBoxLayout>
@@ -9,7 +10,6 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QVBoxLayout>
-#include <algorithm>
 
 RegThingsEditor::RegThingsEditor(QWidget *parent)
     : QWidget(parent), m_model(new ThingsRegTableModel(this)), m_view(new QTableView(this)),
@@ -43,23 +43,19 @@ RegThingsEditor::~RegThingsEditor() = default;
 
 void RegThingsEditor::sync()
 {
-    m_model->loadFrom(CXSettings());
+    m_model->load(DevicePool::read());
 }
 
 void RegThingsEditor::on_forgetButton_clicked()
 {
-    QList<int> rows;
+    QList<QJsonObject> entries;
     const QModelIndexList selected = m_view->selectionModel()->selectedRows(0);
     for (const QModelIndex &index : selected)
-        rows.append(index.row());
-    if (rows.isEmpty())
+        entries.append(m_model->records().value(index.row()));
+    if (entries.isEmpty() || !m_host)
         return;
-    std::sort(rows.begin(), rows.end());
-    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-    // Highest first, so that a removal never shifts a row still to be removed.
-    for (auto it = rows.crbegin(); it != rows.crend(); ++it)
-        m_model->removeRows(*it, 1);
-    CXSettings store;
-    m_model->saveTo(store);
-    emit modified();
+    m_host->call(&CxgatewRunner::forgetPoolEntries, entries).then(this, [this](const QJsonObject &pool) {
+        m_model->load(pool);
+        emit modified();
+    });
 }

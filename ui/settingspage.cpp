@@ -2,8 +2,12 @@
 
 #include "cxsettings.h"
 #include "qautostarter.h"
+#include "runnerhost.h"
 #include "ui_mainwindow.h"
 
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <iterator>
 
@@ -47,8 +51,22 @@ QString SettingsPage::backupFileName(const QString &chosen)
     return chosen + QLatin1String(".bak");
 }
 
-void SettingsPage::load(const CXSettings &store, QAutoStarter *autostarter) const
+SettingsPage::SettingsPage(QWidget *parent) : QWidget(parent) {}
+
+void SettingsPage::attach(Ui::MainWindow *form, RunnerHost *host, CXSettings *store,
+                          QAutoStarter *autostarter)
 {
+    ui = form;
+    m_host = host;
+    m_store = store;
+    m_autostarter = autostarter;
+    QMetaObject::connectSlotsByName(this);
+}
+
+void SettingsPage::load()
+{
+    const CXSettings &store = *m_store;
+    QAutoStarter *autostarter = m_autostarter;
     ui->settingsCloudIntervalCombo->setCurrentIndex(intervalIndex(store.value(Key::CloudInterval).toInt()));
     ui->settingsCloudHostEdit->setText(store.value(Key::CloudHost).toString());
     ui->settingsCloudPortSpin->setValue(store.value(Key::CloudPort).toInt());
@@ -68,8 +86,11 @@ void SettingsPage::load(const CXSettings &store, QAutoStarter *autostarter) cons
     ui->settingsDarkCheck->setChecked(store.value(Key::UiDark).toBool());
 }
 
-void SettingsPage::save(CXSettings &store, QAutoStarter *autostarter, QWidget *parent) const
+void SettingsPage::save()
 {
+    CXSettings &store = *m_store;
+    QAutoStarter *autostarter = m_autostarter;
+    QWidget *parent = window();
     store.setValue(Key::CloudInterval, intervalSeconds(ui->settingsCloudIntervalCombo->currentIndex()));
     store.setValue(Key::CloudHost, ui->settingsCloudHostEdit->text());
     store.setValue(Key::CloudPort, ui->settingsCloudPortSpin->value());
@@ -103,4 +124,53 @@ void SettingsPage::save(CXSettings &store, QAutoStarter *autostarter, QWidget *p
         QMessageBox::warning(parent, tr("Theme"),
                              tr("Application theme will be changed when the application is relaunched"));
     store.setValue(Key::UiDark, dark);
+}
+
+void SettingsPage::on_settingsApplyButton_clicked()
+{
+    save();
+    emit applied();
+}
+
+void SettingsPage::on_settingsRevertButton_clicked()
+{
+    load();
+}
+
+void SettingsPage::on_settingsRestoreButton_clicked()
+{
+    const QString dir = m_store->value(Key::SystemExportDirectory, QDir::homePath()).toString();
+    const QString file =
+        QFileDialog::getOpenFileName(window(), tr("Load Backup"), dir, tr("Backup files (*.bak)"));
+    if (file.isEmpty())
+        return;
+    m_host->call(&CxgatewRunner::importSettings, file).then(this, [this](bool ok) {
+        if (ok)
+            QMessageBox::information(window(), tr("Import"),
+                                     tr("Configuration has been restored from a backup. Restart the "
+                                        "application as soon as possible."));
+        else
+            emit statusMessage(tr("Configuration could not be restored."), 5000);
+    });
+}
+
+void SettingsPage::on_settingsBackupButton_clicked()
+{
+    const QString dir = m_store->value(Key::SystemExportDirectory, QDir::homePath()).toString();
+    const QString chosen =
+        QFileDialog::getSaveFileName(window(), tr("Save As"), dir, tr("Backup files (*.bak)"));
+    if (chosen.isEmpty())
+        return;
+    const QString file = backupFileName(chosen);
+    m_store->setValue(Key::SystemExportDirectory, QFileInfo(file).absolutePath());
+    m_host->call(&CxgatewRunner::exportSettings, file).then(this, [this](bool ok) {
+        if (ok) {
+            emit statusMessage(tr("Configuration saved"), 2000);
+            QMessageBox::information(window(), tr("Backup"),
+                                     tr("The configuration backup file has been generated. It contains "
+                                        "sensitive information, so keep it safe!"));
+        } else {
+            emit statusMessage(tr("Backup could not be saved"), 5000);
+        }
+    });
 }

@@ -1,14 +1,10 @@
 #include "thingsregtablemodel.h"
 
-#include "cxsettings.h"
-
-#include <QDateTime>
 #include <QJsonArray>
 
 namespace {
 const char *const Members[] = {"type", "version", "serial", "alias"};
 constexpr int ColumnCount = int(sizeof(Members) / sizeof(Members[0]));
-constexpr char UpdatedFormat[] = "yyyy.MM.dd hh:mm:ss";
 } // namespace
 
 ThingsRegTableModel::ThingsRegTableModel(QObject *parent) : QAbstractTableModel(parent) {}
@@ -78,24 +74,4 @@ void ThingsRegTableModel::load(const QJsonObject &pool)
     beginInsertRows(QModelIndex(), 0, records.size() - 1);
     m_records = records;
     endInsertRows();
-}
-
-QJsonObject ThingsRegTableModel::document() const
-{
-    QJsonArray devices;
-    for (const QJsonObject &record : m_records)
-        devices.append(record);
-    return QJsonObject{
-        {QLatin1String("devices"), devices},
-        {QLatin1String("updated"), QDateTime::currentDateTime().toString(QLatin1String(UpdatedFormat))}};
-}
-
-void ThingsRegTableModel::loadFrom(const CXSettings &store)
-{
-    load(store.pool());
-}
-
-void ThingsRegTableModel::saveTo(CXSettings &store) const
-{
-    store.setPool(document());
 }

@@ -4,11 +4,8 @@
 #include <QJsonObject>
 #include <QList>
 
-class CXSettings;
-
 // The registry: the entries of the device pool in pool order, one row each, showing type, version,
-// serial and alias. Rows are kept as the pool's JSON objects, so members the table does not show
-// survive a save unchanged.
+// serial and alias. Rows are kept as the pool's JSON objects, as the runner is asked to forget them.
 class ThingsRegTableModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -28,12 +25,6 @@ public:
     // Replaces the rows with the "devices" of a pool document; elements that are not objects are
     // no device entries and are left out.
     void load(const QJsonObject &pool);
-    // The pool document of the current rows, stamped with the current local time.
-    QJsonObject document() const;
-
-    void loadFrom(const CXSettings &store);
-    void saveTo(CXSettings &store) const;
-
     QList<QJsonObject> records() const { return m_records; }
 
 private:

@@ -33,7 +33,8 @@ QString describe(const QVariant &result)
 
 } // namespace
 
-GatewayConsole::GatewayConsole(const Options &options, QObject *parent) : QObject(parent), m_options(options)
+GatewayConsole::GatewayConsole(const Options &options, QObject *parent)
+    : QObject(parent), m_options(options), m_startup(&m_host)
 {
     connect(&m_host, &RunnerHost::finished, this, &GatewayConsole::runner_finished);
     connect(&m_host, &RunnerHost::thingChanged, this, &GatewayConsole::runner_thingChanged);
@@ -42,7 +43,12 @@ GatewayConsole::GatewayConsole(const Options &options, QObject *parent) : QObjec
     connect(&m_host, &RunnerHost::backlogChanged, this, &GatewayConsole::runner_backlogChanged);
 
     m_rescanTimer.setInterval(qMax(1, m_options.rescanSeconds) * 1000);
-    connect(&m_rescanTimer, &QTimer::timeout, &m_host, &RunnerHost::rescan);
+    connect(&m_rescanTimer, &QTimer::timeout, this, [this] { m_host.call(&CxgatewRunner::rescan); });
+    connect(&m_startup, &GatewayStartup::finished, this, [this](bool ok) {
+        if (ok && m_options.registerGateway)
+            m_host.call(&CxgatewRunner::generateDoc);
+        m_rescanTimer.start();
+    });
 }
 
 GatewayConsole::~GatewayConsole()
@@ -53,16 +59,7 @@ GatewayConsole::~GatewayConsole()
 void GatewayConsole::start()
 {
     m_host.start();
-    // The start-up chain of the window.
-    m_host.loadPlugins();
-    m_host.listPlugins();
-    m_host.rescan();
-    m_host.listThings();
-    m_host.connectToCloud(true);
-    m_host.cloudStatus();
-    if (m_options.registerGateway)
-        m_host.generateDoc();
-    m_rescanTimer.start();
+    m_startup.start();
 }
 
 void GatewayConsole::runner_finished(int op, const QVariant &result)
@@ -81,7 +78,7 @@ void GatewayConsole::runner_finished(int op, const QVariant &result)
         break;
     case CxgatewRunner::AliasFill:
         nameUnnamedThings(result.toStringList());
-        m_host.generateDoc();
+        m_host.call(&CxgatewRunner::generateDoc);
         break;
     case CxgatewRunner::RegCode:
         m_registrationStarted = true;
@@ -141,7 +138,7 @@ void GatewayConsole::nameUnnamedThings(const QStringList &shortids)
             sid.startsWith(QLatin1String("gateway_"))
                 ? QStringLiteral("TSL-Gate on %1").arg(QSysInfo::machineHostName())
                 : QStringLiteral("%1 %2").arg(parts.value(0), parts.mid(2).join(QLatin1Char('_')));
-        m_host.renameThing(sid, alias);
+        m_host.call(&CxgatewRunner::renameThing, sid, alias);
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "gatewaystartup.h"
 #include "runnerhost.h"
 
 #include <QObject>
@@ -8,8 +9,8 @@
 
 class QTextStream;
 
-// The gateway core without a window: the runner on its worker thread, driven the way the main
-// window drives it (load, list, scan, list things, connect, status, periodic rescans), with every
+// The gateway core without a window: the runner on its worker thread, started as the window starts
+// it (GatewayStartup), then rescanning periodically and, when asked, registering; with every
 // completion and every thing row printed as one line on standard output.
 class GatewayConsole : public QObject
 {
@@ -46,6 +47,7 @@ private:
 
     Options m_options;
     RunnerHost m_host;
+    GatewayStartup m_startup;
     QTimer m_rescanTimer;
     bool m_registrationStarted = false;
 };

@@ -168,11 +168,11 @@ void TestCXSettings::versionStamp()
 void TestCXSettings::poolDocument()
 {
     CXSettings settings;
-    QCOMPARE(settings.pool(), QJsonObject());
+    QCOMPARE(DevicePool::read(), QJsonObject());
 
     for (const char *text : {"", "not json", "[1,2,3]", "{\"devices\":", "\"string\""}) {
         settings.setValue(QStringLiteral("Devices/Pool"), QString::fromLatin1(text));
-        QVERIFY2(settings.pool().isEmpty(), text);
+        QVERIFY2(DevicePool::read().isEmpty(), text);
     }
 
     // Stored byte per character: non-ASCII aliases survive the round trip, also through the file.
@@ -182,11 +182,11 @@ void TestCXSettings::poolDocument()
                       {"regid", "7"},
                       {"alias", QStringLiteral("Küche ✓")}};
     const QJsonObject doc{{"devices", QJsonArray{entry}}, {"updated", "2024.01.02 03:04:05"}};
-    settings.setPool(doc);
+    DevicePool::write(doc);
     settings.sync();
     const QString stored = QSettings().value(QStringLiteral("Devices/Pool")).toString();
     QCOMPARE(stored.toLatin1(), QJsonDocument(doc).toJson(QJsonDocument::Compact));
-    QCOMPARE(CXSettings().pool(), doc);
+    QCOMPARE(DevicePool::read(), doc);
 }
 
 void TestCXSettings::poolEntries()
@@ -216,7 +216,7 @@ void TestCXSettings::resetRegistration()
 
     // Nothing stored: the document gains an empty device list and a fresh time stamp.
     settings.resetRegistration();
-    QJsonObject doc = settings.pool();
+    QJsonObject doc = DevicePool::read();
     QVERIFY(doc.value("devices").isArray());
     QVERIFY(doc.value("devices").toArray().isEmpty());
     const QDateTime updated = QDateTime::fromString(doc.value("updated").toString(), "yyyy.MM.dd hh:mm:ss");
@@ -232,10 +232,10 @@ void TestCXSettings::resetRegistration()
                              {"alias", QStringLiteral("Träger")}};
     const QJsonObject gateway{
         {"type", "gateway"}, {"version", "200"}, {"serial", "5521"}, {"regid", "9"}, {"alias", "gw"}};
-    settings.setPool(
+    DevicePool::write(
         QJsonObject{{"devices", QJsonArray{sensor, gateway}}, {"updated", "2020.01.01 00:00:00"}});
     settings.resetRegistration();
-    doc = CXSettings().pool();
+    doc = DevicePool::read();
     const QJsonArray devices = doc.value("devices").toArray();
     QCOMPARE(devices.size(), 2);
     QJsonObject expectedSensor = sensor;

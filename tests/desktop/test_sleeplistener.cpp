@@ -67,16 +67,18 @@ private slots:
         SimulatedHidBus hid;
         QVERIFY2(hid.isActive(), "the umockdev preload is not active");
         RunnerHarness harness;
-        QVERIFY(harness.request(&RunnerHost::loadPlugins, CxgatewRunner::Load).toBool());
-        QVERIFY(harness.request(&RunnerHost::rescan, CxgatewRunner::Rescan).toBool());
+        QVERIFY(harness.request(&CxgatewRunner::loadPlugins, CxgatewRunner::Load).toBool());
+        QVERIFY(harness.request(&CxgatewRunner::rescan, CxgatewRunner::Rescan).toBool());
         QCOMPARE(harness.devicesCreated(), 0);
 
         SleepListener *listener = SleepListener::instance();
         QCOMPARE(SleepListener::instance(), listener);
         QVERIFY(listener->install());
         QVERIFY(listener->install()); // once is enough; again changes nothing
-        connect(listener, &SleepListener::didWakeUp, &harness.host(), &RunnerHost::rescan);
-        connect(listener, &SleepListener::didWakeUp, &harness.host(), &RunnerHost::reconnectCloud);
+        connect(listener, &SleepListener::didWakeUp, &harness.host(), [&harness] {
+            harness.host().call(&CxgatewRunner::rescan);
+            harness.host().call(&CxgatewRunner::reconnectCloud);
+        });
         QSignalSpy sleeping(listener, &SleepListener::aboutToSleep);
         QSignalSpy woken(listener, &SleepListener::didWakeUp);
         harness.clearRecords();

@@ -1,6 +1,7 @@
 #include "appidentity.h"
 #include "cxsettings.h"
 #include "deviceconfigpage.h"
+#include "settingskeys.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -154,8 +155,8 @@ private slots:
     void valuesTravelThroughTheStore()
     {
         // The page's double-slash key is the entry the runner reads with one slash.
-        QCOMPARE(DeviceConfigPage::key("tune", "gain"), QStringLiteral("Plugins//tune/gain"));
-        QSettings().setValue(DeviceConfigPage::key("tune", "gain"), 2.5);
+        QCOMPARE(Key::plugin("tune", "gain"), QStringLiteral("Plugins/tune/gain"));
+        QSettings().setValue(Key::plugin("tune", "gain"), 2.5);
         QCOMPARE(QSettings().value("Plugins/tune/gain").toDouble(), 2.5);
         QCOMPARE(QSettings().allKeys(), QStringList({"Plugins/tune/gain"}));
         QSettings().setValue("Plugins/tune/mode", "none of them");

@@ -1,6 +1,8 @@
 #include "appidentity.h"
 #include "cxsettings.h"
+#include "devicepool.h"
 #include "regthingseditor.h"
+#include "runnerhost.h"
 #include "thingsregtablemodel.h"
 
 #include <QAbstractItemModelTester>
@@ -11,6 +13,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -92,7 +95,12 @@ private slots:
         storePool(QJsonDocument(QJsonObject{{"devices", devices}, {"updated", "old"}})
                       .toJson(QJsonDocument::Compact));
 
+        // The runner alone writes the pool: the editor asks it to forget.
+        QTemporaryDir noPlugins;
+        RunnerHost host(noPlugins.path() + "/bin");
+        host.start();
         RegThingsEditor editor;
+        editor.attach(&host);
         QSignalSpy modified(&editor, &RegThingsEditor::modified);
         auto *forget = editor.findChild<QPushButton *>("forgetButton");
         QVERIFY(forget);
@@ -103,7 +111,7 @@ private slots:
         // Nothing selected: nothing saved, nothing reported.
         forget->click();
         QCOMPARE(modified.count(), 0);
-        QCOMPARE(CXSettings().pool().value("updated").toString(), QStringLiteral("old"));
+        QCOMPARE(DevicePool::read().value("updated").toString(), QStringLiteral("old"));
 
         QTableView *view = editor.findChild<QTableView *>("thingsView");
         QCOMPARE(view, editor.view());
@@ -112,15 +120,45 @@ private slots:
                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
         const QString before = QDateTime::currentDateTime().toString("yyyy.MM.dd hh:mm:ss");
         forget->click();
-        QCOMPARE(modified.count(), 1);
+        QTRY_COMPARE(modified.count(), 1);
 
-        const QJsonObject pool = CXSettings().pool();
+        const QJsonObject pool = DevicePool::read();
         const QJsonArray kept = pool.value("devices").toArray();
         QCOMPARE(kept, QJsonArray({entry("0", "alias0"), entry("2", "alias2"), entry("4", "alias4")}));
         QVERIFY(pool.value("updated").toString() >= before);
         QCOMPARE(column(*editor.model(), ThingsRegTableModel::ColSerial), QStringList({"0", "2", "4"}));
         // The pool is written as compact JSON text.
         QVERIFY(!QSettings().value("Devices/Pool").toString().contains('\n'));
+    }
+
+    // The runner saves the pool (a rename) while the registry forgets an entry, a hundred times:
+    // neither change is lost, since both are the runner's, one after the other.
+    void forgetWhileTheRunnerSavesLosesNothing()
+    {
+        QJsonArray devices;
+        for (int i = 0; i < 100; ++i)
+            devices.append(entry(QString::number(i), QString("alias%1").arg(i)));
+        storePool(QJsonDocument(QJsonObject{{"devices", devices}}).toJson(QJsonDocument::Compact));
+        QTemporaryDir noPlugins;
+        RunnerHost host(noPlugins.path() + "/bin");
+        host.start();
+        RegThingsEditor editor;
+        editor.attach(&host);
+        QSignalSpy modified(&editor, &RegThingsEditor::modified);
+        auto *forget = editor.findChild<QPushButton *>("forgetButton");
+        for (int round = 0; round < 100; ++round) {
+            editor.sync();
+            editor.view()->selectRow(0);
+            host.call(&CxgatewRunner::renameThing, QStringLiteral("gateway_200_?"),
+                      QString("Gate %1").arg(round));
+            forget->click();
+            QTRY_COMPARE(modified.count(), round + 1);
+            const QList<PoolEntry> pool = DevicePool::entries();
+            QCOMPARE(pool.size(), 100 - round); // the 99 - round devices left and the gateway
+            QCOMPARE(pool.constLast().alias, QString("Gate %1").arg(round));
+            if (round < 99)
+                QCOMPARE(pool.constFirst().serial, QString::number(round + 1));
+        }
     }
 
     void unparsablePoolShowsAnEmptyRegistry()

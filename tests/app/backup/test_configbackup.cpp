@@ -180,7 +180,7 @@ private:
     static QVariant exportTo(RunnerHarness &h, const QString &file)
     {
         h.clearRecords();
-        return h.request(&RunnerHost::exportSettings, CxgatewRunner::SExport, file);
+        return h.request(&CxgatewRunner::exportSettings, CxgatewRunner::SExport, file);
     }
 
     // Imports and checks the completion protocol: SImport alone on success, Error then SImport on
@@ -188,7 +188,7 @@ private:
     static QString importFrom(RunnerHarness &h, const QString &file)
     {
         h.clearRecords();
-        const QVariant result = h.request(&RunnerHost::importSettings, CxgatewRunner::SImport, file);
+        const QVariant result = h.request(&CxgatewRunner::importSettings, CxgatewRunner::SImport, file);
         const QList<RunnerHarness::Completion> &done = h.completions();
         if (!result.isValid() || done.isEmpty())
             return QStringLiteral("<no completion>");
@@ -272,7 +272,7 @@ private slots:
         QVariantMap exported;
         {
             RunnerHarness h;
-            QVERIFY(h.request(&RunnerHost::rescan, CxgatewRunner::Rescan).toBool());
+            QVERIFY(h.request(&CxgatewRunner::rescan, CxgatewRunner::Rescan).toBool());
             QSettings settings;
             for (const QString &key : settings.allKeys())
                 exported.insert(key, settings.value(key));
@@ -301,7 +301,7 @@ private slots:
         QSettings().setValue(QStringLiteral("Local/Note"), QStringLiteral("kept"));
         RunnerHarness h;
         QCOMPARE(find(h.things(), "gateway_").regid, QString());
-        QCOMPARE(h.request(&RunnerHost::cloudStatus, CxgatewRunner::CStatus).toJsonObject(),
+        QCOMPARE(h.request(&CxgatewRunner::cloudStatus, CxgatewRunner::CStatus).toJsonObject(),
                  QJsonObject({{"gw", false}, {"key", 1}, {"cert", 1}}));
 
         QCOMPARE(importFrom(h, file), QString());
@@ -316,7 +316,7 @@ private slots:
         QCOMPARE(gateway.shortid, QStringLiteral("gateway_200_5521"));
         QCOMPARE(gateway.name, QStringLiteral("Office"));
         QCOMPARE(gateway.regid, QStringLiteral("9"));
-        QCOMPARE(h.request(&RunnerHost::cloudStatus, CxgatewRunner::CStatus).toJsonObject(),
+        QCOMPARE(h.request(&CxgatewRunner::cloudStatus, CxgatewRunner::CStatus).toJsonObject(),
                  QJsonObject({{"gw", true}, {"key", 0}, {"cert", 0}}));
 
         QSettings settings;

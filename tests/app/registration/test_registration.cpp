@@ -44,8 +44,8 @@ class TestRegistration : public QObject
     RunnerHarness &startRunner()
     {
         m_harness = std::make_unique<RunnerHarness>();
-        m_harness->request(&RunnerHost::loadPlugins, CxgatewRunner::Load);
-        m_harness->request(&RunnerHost::rescan, CxgatewRunner::Rescan);
+        m_harness->request(&CxgatewRunner::loadPlugins, CxgatewRunner::Load);
+        m_harness->request(&CxgatewRunner::rescan, CxgatewRunner::Rescan);
         return *m_harness;
     }
 
@@ -53,7 +53,7 @@ class TestRegistration : public QObject
     {
         for (const QString &sid : shortids) {
             const QString alias = sid.startsWith("gateway") ? QStringLiteral("Office") : sid.section('_', 2);
-            QVERIFY(h.request(&RunnerHost::renameThing, CxgatewRunner::TRename, sid, alias).toBool());
+            QVERIFY(h.request(&CxgatewRunner::renameThing, CxgatewRunner::TRename, sid, alias).toBool());
         }
     }
 
@@ -61,7 +61,7 @@ class TestRegistration : public QObject
     QJsonObject requestCode(RunnerHarness &h)
     {
         const int start = h.completions().size();
-        h.host().generateDoc();
+        h.host().call(&CxgatewRunner::generateDoc);
         h.sync();
         const QVariant fill = h.waitForCompletion(CxgatewRunner::AliasFill, start, 200);
         if (fill.isValid()) {
@@ -105,7 +105,7 @@ private slots:
         RunnerHarness &h = startRunner();
 
         // Unnamed things are named first, the gateway before the devices.
-        QVariant fill = h.request(&RunnerHost::generateDoc, CxgatewRunner::AliasFill);
+        QVariant fill = h.request(&CxgatewRunner::generateDoc, CxgatewRunner::AliasFill);
         QStringList unnamed = fill.toStringList();
         QCOMPARE(unnamed.value(0), QStringLiteral("gateway_200_?"));
         unnamed.sort();
@@ -118,7 +118,7 @@ private slots:
 
         // A second request while the first waits for the user is refused.
         h.clearRecords();
-        QCOMPARE(h.request(&RunnerHost::generateDoc, CxgatewRunner::ProcReg).toJsonObject(),
+        QCOMPARE(h.request(&CxgatewRunner::generateDoc, CxgatewRunner::ProcReg).toJsonObject(),
                  QJsonObject({{"code", 409}, {"error", "Busy with another request"}}));
 
         h.clearRecords();
@@ -129,9 +129,10 @@ private slots:
         QVERIFY(result.value("id").toString().startsWith("gateway_200_"));
         QCOMPARE(result.value("fleet").toArray().size(), 2);
 
-        const QJsonObject status = h.request(&RunnerHost::cloudStatus, CxgatewRunner::CStatus).toJsonObject();
+        const QJsonObject status =
+            h.request(&CxgatewRunner::cloudStatus, CxgatewRunner::CStatus).toJsonObject();
         QCOMPARE(status, QJsonObject({{"gw", true}, {"key", 0}, {"cert", 0}}));
-        QCOMPARE(h.request(&RunnerHost::registrationState, CxgatewRunner::RegStatus).toInt(),
+        QCOMPARE(h.request(&CxgatewRunner::registrationState, CxgatewRunner::RegStatus).toInt(),
                  int(CxgatewRunner::Complete));
         QVERIFY(waitUntil([&] { return h.connectivity().contains(true); }, 30000));
 
@@ -161,20 +162,20 @@ private slots:
             waitUntil([&] { return watchdog->takeOutputs().contains(QByteArray("\x01\x02", 2)); }, 10000));
         // ...and nothing once it is not.
         QSettings().setValue("Plugins/watchdog/rst", false);
-        h.post(&RunnerHost::applyDeviceSettings);
+        h.post(&CxgatewRunner::applyDeviceSettings);
         QVERIFY(cloud.publish(QStringLiteral("things/%1/update").arg(cloudId(wd)), "{\"rst\":1}"));
         QTest::qWait(3000);
         QVERIFY(!watchdog->takeOutputs().contains(QByteArray("\x01\x02", 2)));
 
         // Everything is registered: nothing new to register.
         h.clearRecords();
-        QCOMPARE(h.request(&RunnerHost::generateDoc, CxgatewRunner::ProcReg).toJsonObject(),
+        QCOMPARE(h.request(&CxgatewRunner::generateDoc, CxgatewRunner::ProcReg).toJsonObject(),
                  QJsonObject({{"code", 400}, {"error", "No new devices to register"}}));
 
         // A device plugged later is registered by a second session: the fleet only.
         m_bus->plugSensor("S2");
-        QVERIFY(h.request(&RunnerHost::rescan, CxgatewRunner::Rescan).toBool());
-        QCOMPARE(h.request(&RunnerHost::registrationState, CxgatewRunner::RegStatus).toInt(),
+        QVERIFY(h.request(&CxgatewRunner::rescan, CxgatewRunner::Rescan).toBool());
+        QCOMPARE(h.request(&CxgatewRunner::registrationState, CxgatewRunner::RegStatus).toInt(),
                  int(CxgatewRunner::PartiallyRegistered));
         h.clearRecords();
         const QJsonObject second = requestCode(h);
@@ -183,16 +184,16 @@ private slots:
         QVERIFY2(!fleetOnly.contains("error"), qPrintable(QJsonDocument(fleetOnly).toJson()));
         QVERIFY(!fleetOnly.contains("id"));
         QVERIFY(!find(h.things(), Sensor2).regid.isEmpty());
-        QCOMPARE(h.request(&RunnerHost::registrationState, CxgatewRunner::RegStatus).toInt(),
+        QCOMPARE(h.request(&CxgatewRunner::registrationState, CxgatewRunner::RegStatus).toInt(),
                  int(CxgatewRunner::Complete));
 
         // Reset: status first, then the completion.
         h.clearRecords();
-        QVERIFY(h.request(&RunnerHost::resetGateway, CxgatewRunner::DUnreg).toBool());
+        QVERIFY(h.request(&CxgatewRunner::resetGateway, CxgatewRunner::DUnreg).toBool());
         QCOMPARE(h.completions().first().first, int(CxgatewRunner::CStatus));
         QCOMPARE(h.completions().first().second.toJsonObject(),
                  QJsonObject({{"gw", false}, {"key", 1}, {"cert", 1}}));
-        QCOMPARE(h.request(&RunnerHost::registrationState, CxgatewRunner::RegStatus).toInt(),
+        QCOMPARE(h.request(&CxgatewRunner::registrationState, CxgatewRunner::RegStatus).toInt(),
                  int(CxgatewRunner::NotRegistered));
         QVERIFY(waitUntil([&] { return h.connectivity().endsWith(false); }, 10000));
     }
@@ -221,18 +222,19 @@ private slots:
         cloud.pointGatewayHere();
         m_bus->plugSensor("S1");
         RunnerHarness &h = startRunner();
-        nameEverything(h, h.request(&RunnerHost::generateDoc, CxgatewRunner::AliasFill).toStringList());
+        nameEverything(h, h.request(&CxgatewRunner::generateDoc, CxgatewRunner::AliasFill).toStringList());
         h.clearRecords();
-        h.host().generateDoc();
+        h.host().call(&CxgatewRunner::generateDoc);
         QCOMPARE(h.waitForCompletion(CxgatewRunner::ProcReg, 0, 30000).toJsonObject(), expected);
         // Nothing registered, nothing stored, no connection, not busy any more.
         QTest::qWait(500);
         QVERIFY(h.rows().isEmpty());
         QVERIFY(h.connectivity().isEmpty());
-        const QJsonObject status = h.request(&RunnerHost::cloudStatus, CxgatewRunner::CStatus).toJsonObject();
+        const QJsonObject status =
+            h.request(&CxgatewRunner::cloudStatus, CxgatewRunner::CStatus).toJsonObject();
         QCOMPARE(status, QJsonObject({{"gw", false}, {"key", 1}, {"cert", 1}}));
         h.clearRecords();
-        h.host().generateDoc();
+        h.host().call(&CxgatewRunner::generateDoc);
         QVERIFY(h.waitForCompletion(CxgatewRunner::ProcReg, 0, 30000).toJsonObject().value("code") != 409);
     }
 
@@ -256,14 +258,14 @@ private slots:
         QSettings().setValue(Key::WebRegEndpoint, registrar.url("/iot/register").toString());
         RunnerHarness &h = startRunner();
         h.host().post([](CxgatewRunner *runner) { runner->setRegistrarPatience(1000, 500); });
-        nameEverything(h, h.request(&RunnerHost::generateDoc, CxgatewRunner::AliasFill).toStringList());
+        nameEverything(h, h.request(&CxgatewRunner::generateDoc, CxgatewRunner::AliasFill).toStringList());
         h.clearRecords();
-        h.host().generateDoc();
+        h.host().call(&CxgatewRunner::generateDoc);
         QCOMPARE(h.waitForCompletion(CxgatewRunner::ProcReg, 0, 10000).toJsonObject().value("code").toInt(),
                  code);
         QTRY_COMPARE(registrar.openConnections(), 0);
         h.clearRecords();
-        h.host().generateDoc();
+        h.host().call(&CxgatewRunner::generateDoc);
         QCOMPARE(h.waitForCompletion(CxgatewRunner::ProcReg, 0, 10000).toJsonObject().value("code").toInt(),
                  code);
     }
@@ -273,9 +275,9 @@ private slots:
         QSettings().setValue(Key::WebRegEndpoint, "http://127.0.0.1:1/iot/register");
         m_bus->plugSensor("S1");
         RunnerHarness &h = startRunner();
-        nameEverything(h, h.request(&RunnerHost::generateDoc, CxgatewRunner::AliasFill).toStringList());
+        nameEverything(h, h.request(&CxgatewRunner::generateDoc, CxgatewRunner::AliasFill).toStringList());
         h.clearRecords();
-        h.host().generateDoc();
+        h.host().call(&CxgatewRunner::generateDoc);
         QCOMPARE(h.waitForCompletion(CxgatewRunner::ProcReg, 0, 30000).toJsonObject().value("code").toInt(),
                  500);
     }

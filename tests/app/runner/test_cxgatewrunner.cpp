@@ -42,11 +42,11 @@ private:
     RunnerHarness &start()
     {
         m_harness = std::make_unique<RunnerHarness>();
-        if (!m_harness->request(&RunnerHost::loadPlugins, CxgatewRunner::Load).toBool())
+        if (!m_harness->request(&CxgatewRunner::loadPlugins, CxgatewRunner::Load).toBool())
             qFatal("plug-ins did not load");
         return *m_harness;
     }
-    bool rescan() { return m_harness->request(&RunnerHost::rescan, CxgatewRunner::Rescan).toBool(); }
+    bool rescan() { return m_harness->request(&CxgatewRunner::rescan, CxgatewRunner::Rescan).toBool(); }
 
 private slots:
     void initTestCase()
@@ -69,7 +69,8 @@ private slots:
     void listsPluginsAndStartsEmpty()
     {
         RunnerHarness &h = start();
-        const QJsonObject plugins = h.request(&RunnerHost::listPlugins, CxgatewRunner::Lsmod).toJsonObject();
+        const QJsonObject plugins =
+            h.request(&CxgatewRunner::listPlugins, CxgatewRunner::Lsmod).toJsonObject();
         QCOMPARE(plugins.keys(), QStringList({"thx9", "watchdog"}));
         QCOMPARE(plugins.value("thx9").toObject().value("version").toString(), QStringLiteral("100"));
         const ThingStateList things = h.things();
@@ -139,7 +140,7 @@ private slots:
         QVERIFY(h.waitForRow(sid, [&](const ThingState &t) { return t.state == state; }));
 
         // A rename is saved into the pool at once.
-        QVERIFY(h.request(&RunnerHost::renameThing, CxgatewRunner::TRename, sid, QStringLiteral("Cellar"))
+        QVERIFY(h.request(&CxgatewRunner::renameThing, CxgatewRunner::TRename, sid, QStringLiteral("Cellar"))
                     .toBool());
 
         h.clearRecords();
@@ -182,7 +183,7 @@ private slots:
         RunnerHarness &h = start();
         QVERIFY(rescan());
         const auto rename = [&h](const QString &sid, const QString &alias) {
-            return h.request(&RunnerHost::renameThing, CxgatewRunner::TRename, sid, alias);
+            return h.request(&CxgatewRunner::renameThing, CxgatewRunner::TRename, sid, alias);
         };
         QVERIFY(rename(Sensor1, "Boiler").toBool());
         QVERIFY(rename(Sensor1, "Boiler").toBool()); // its own alias again
@@ -217,7 +218,7 @@ private slots:
         RunnerHarness &h = start();
         QVERIFY(rescan());
         const QString alias = QStringLiteral("Котельная 21°C");
-        QVERIFY(h.request(&RunnerHost::renameThing, CxgatewRunner::TRename, Sensor1, alias).toBool());
+        QVERIFY(h.request(&CxgatewRunner::renameThing, CxgatewRunner::TRename, Sensor1, alias).toBool());
 
         // Stored one byte per character: the raw value is the UTF-8 of the JSON read as Latin-1.
         const QString raw = QSettings().value(Key::DevicesPool).toString();
@@ -256,7 +257,7 @@ private slots:
         RunnerHarness &h = start();
         QVERIFY(rescan());
         QCOMPARE(find(h.things(), Sensor1).name, QString());
-        QVERIFY(h.request(&RunnerHost::renameThing, CxgatewRunner::TRename, Sensor1, "Boiler").toBool());
+        QVERIFY(h.request(&CxgatewRunner::renameThing, CxgatewRunner::TRename, Sensor1, "Boiler").toBool());
         const QJsonDocument doc =
             QJsonDocument::fromJson(QSettings().value(Key::DevicesPool).toString().toLatin1());
         QVERIFY(doc.isObject());
@@ -272,31 +273,31 @@ private slots:
         RunnerHarness &h = start();
         QVERIFY(rescan());
         QCOMPARE(find(h.things(), Gateway.left(12) + "5521").regid, QStringLiteral("9"));
-        QVERIFY(h.request(&RunnerHost::registrationState, CxgatewRunner::RegStatus).toInt() ==
+        QVERIFY(h.request(&CxgatewRunner::registrationState, CxgatewRunner::RegStatus).toInt() ==
                 CxgatewRunner::Complete);
 
         // The editor forgot the sensor's registration: updatePool unregisters it, resetDevPool
         // detaches it.
         storePool({entry("thx9", "100", "S1", "", "Boiler"), entry("gateway", "200", "5521", "9", "Office")});
         h.clearRecords();
-        h.post(&RunnerHost::updatePool);
+        h.post(&CxgatewRunner::updatePool);
         QCOMPARE(h.rows().size(), 2);
         QCOMPARE(h.rows().at(0).shortid, QStringLiteral("gateway_200_5521"));
         QCOMPARE(find(h.things(), Sensor1).regid, QString());
-        QCOMPARE(h.request(&RunnerHost::registrationState, CxgatewRunner::RegStatus).toInt(),
+        QCOMPARE(h.request(&CxgatewRunner::registrationState, CxgatewRunner::RegStatus).toInt(),
                  int(CxgatewRunner::PartiallyRegistered));
 
         // The gateway's own entry vanished: the whole gateway is reset.
         storePool({entry("thx9", "100", "S1", "77", "Boiler")});
         h.clearRecords();
-        h.post(&RunnerHost::resetDevPool);
+        h.post(&CxgatewRunner::resetDevPool);
         const QJsonObject status = h.waitForCompletion(CxgatewRunner::CStatus).toJsonObject();
         QCOMPARE(status.value("gw").toBool(), false);
         QCOMPARE(status.value("key").toInt(), 1);
         QCOMPARE(status.value("cert").toInt(), 1);
         QVERIFY(h.waitForCompletion(CxgatewRunner::DUnreg).toBool());
         QCOMPARE(QSettings().value(Key::CloudSerial).toString(), QString());
-        QCOMPARE(h.request(&RunnerHost::registrationState, CxgatewRunner::RegStatus).toInt(),
+        QCOMPARE(h.request(&CxgatewRunner::registrationState, CxgatewRunner::RegStatus).toInt(),
                  int(CxgatewRunner::NotRegistered));
     }
 
@@ -306,7 +307,7 @@ private slots:
         m_bus->plugWatchdog("W1");
         RunnerHarness &h = start();
         QVERIFY(rescan());
-        QVERIFY(h.request(&RunnerHost::releaseThings, CxgatewRunner::ThingsGone).toBool());
+        QVERIFY(h.request(&CxgatewRunner::releaseThings, CxgatewRunner::ThingsGone).toBool());
         QCOMPARE(h.rowsOf(Sensor1).last().gone, true);
         QCOMPARE(h.rowsOf(Watchdog1).last().gone, true);
         QCOMPARE(shortids(h.things()), QStringList{Gateway});

@@ -35,12 +35,12 @@ void TestRunnerHost::requestsRunInOrderOnTheWorker()
     std::atomic<QThread *> worker{nullptr};
 
     // Queued before the thread runs; typed arguments arrive as given.
-    host.listThings();
+    host.call(&CxgatewRunner::listThings);
     host.post([&worker](CxgatewRunner *runner) {
         worker = QThread::currentThread();
         QCOMPARE(runner->things().size(), 0);
     });
-    host.renameThing("gateway_200_?", "Home");
+    host.call(&CxgatewRunner::renameThing, "gateway_200_?", "Home");
     host.start();
     QTRY_COMPARE(ops, (QList<int>{CxgatewRunner::Lsthings, CxgatewRunner::TRename}));
     QCOMPARE(results.last(), QVariant(true));
@@ -66,7 +66,7 @@ void TestRunnerHost::stoppedHostDropsRequests()
     host.stop();
     QVERIFY(!host.runner());
     bool ran = false;
-    host.rescan();
+    host.call(&CxgatewRunner::rescan);
     host.post([&ran](CxgatewRunner *) { ran = true; });
     QTest::qWait(100);
     QVERIFY(!ran);

@@ -105,7 +105,7 @@ bool RunnerHarness::waitForRow(const QString &shortid, const std::function<bool(
 
 ThingStateList RunnerHarness::things()
 {
-    const QVariant result = request(&RunnerHost::listThings, CxgatewRunner::Lsthings);
+    const QVariant result = request(&CxgatewRunner::listThings, CxgatewRunner::Lsthings);
     ThingStateList list;
     // Read it as the window does: as a sequence of ThingState variants.
     if (result.canConvert<QVariantList>()) {

@@ -14,8 +14,8 @@
 // and every thing row in arrival order.
 //
 //   RunnerHarness harness;
-//   QVERIFY(harness.request(&RunnerHost::loadPlugins, CxgatewRunner::Load).toBool());
-//   QVERIFY(harness.request(&RunnerHost::renameThing, CxgatewRunner::TRename, sid, alias).toBool());
+//   QVERIFY(harness.request(&CxgatewRunner::loadPlugins, CxgatewRunner::Load).toBool());
+//   QVERIFY(harness.request(&CxgatewRunner::renameThing, CxgatewRunner::TRename, sid, alias).toBool());
 //   const ThingStateList rows = harness.things();
 class RunnerHarness : public QObject
 {
@@ -34,18 +34,18 @@ public:
 
     // Sends the request and waits for the completion op (and returns its result); an invalid
     // QVariant when it did not arrive in time.
-    template <typename... Params, typename... Args>
-    QVariant request(void (RunnerHost::*method)(Params...), int op, Args &&...args)
+    template <typename R, typename... Params, typename... Args>
+    QVariant request(R (CxgatewRunner::*method)(Params...), int op, Args &&...args)
     {
         const int start = m_finished.size();
-        (m_host.*method)(std::forward<Args>(args)...);
+        m_host.call(method, std::forward<Args>(args)...);
         return waitForCompletion(op, start);
     }
     // Sends a request that has no completion and waits until the worker processed it.
-    template <typename... Params, typename... Args>
-    void post(void (RunnerHost::*method)(Params...), Args &&...args)
+    template <typename R, typename... Params, typename... Args>
+    void post(R (CxgatewRunner::*method)(Params...), Args &&...args)
     {
-        (m_host.*method)(std::forward<Args>(args)...);
+        m_host.call(method, std::forward<Args>(args)...);
         sync();
     }
     // Waits until every request queued so far has run on the worker and its signals arrived here.

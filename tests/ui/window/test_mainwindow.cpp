@@ -320,7 +320,7 @@ private slots:
         QVERIFY(sensorRow >= 0);
         registry->selectRow(sensorRow);
         child<QPushButton>(w, "forgetButton")->click();
-        QCOMPARE(registry->model()->rowCount(), before - 1);
+        QTRY_COMPARE(registry->model()->rowCount(), before - 1); // the runner forgets it
         w.findChild<QAction *>("actionCloud")->trigger();
         QTRY_COMPARE(child<QLabel>(w, "regWizardHeader")->text(), "Step 1. Fill in the thing names");
         QVERIFY2(registerThroughWizard(w, cloud, modals, {"Thing2"}), qPrintable(cloud.diagnostics()));
@@ -379,7 +379,7 @@ private slots:
         child<QAbstractButton>(w, "settingsResetGWButton")->click();
         QCOMPARE(modals.seen().last().title, "Gateway Registration");
         QCOMPARE(text(w, "clousSerialNumberStatus"), "Not registered");
-        w.runnerHost()->cloudStatus();
+        w.runnerHost()->call(&CxgatewRunner::cloudStatus);
         QTRY_COMPARE(text(w, "cloudGatewayStatus"), "Not registered");
     }
 
