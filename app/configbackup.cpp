@@ -146,4 +146,48 @@ QString read(const QString &file, QList<Section> *sections)
     return QString();
 }
 
+QString restore(const QString &file, GatewayThing *gateway, const std::function<void()> &beforeSettings)
+{
+    QList<Section> sections;
+    QString error = read(file, &sections);
+    // Every section was checked before this point; applying one can still fail on the disk.
+    for (const Section &section : qAsConst(sections)) {
+        if (!error.isEmpty())
+            break;
+        switch (section.tag) {
+        case SettingsTag: {
+            if (beforeSettings)
+                beforeSettings();
+            QBuffer buffer;
+            buffer.setData(section.data);
+            buffer.open(QIODevice::ReadOnly);
+            bool writeFailed = false;
+            if (!CXSettings().restore(&buffer, section.data.size(), &writeFailed))
+                error =
+                    writeFailed
+                        ? message(
+                              QT_TRANSLATE_NOOP(
+                                  "CxgatewRunner",
+                                  "Cannot restore settings from %1 - the settings file cannot be written"),
+                              file)
+                        : message(QT_TRANSLATE_NOOP("CxgatewRunner",
+                                                    "Cannot restore settings from %1 - invalid data"),
+                                  file);
+            break;
+        }
+        case CertificateTag:
+        case KeyTag: {
+            const bool isCert = section.tag == CertificateTag;
+            if (!gateway->setCredentials(isCert ? section.data : QByteArray(),
+                                         isCert ? QByteArray() : section.data))
+                error = message(
+                    QT_TRANSLATE_NOOP("CxgatewRunner", "Cannot restore credentials from %1 - invalid data"),
+                    file);
+            break;
+        }
+        }
+    }
+    return error;
+}
+
 } // namespace ConfigBackup

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QVariant>
 
+#include <functional>
+
 class GatewayThing;
 
 // The configuration backup file: a little-endian header and section table followed by the
@@ -30,5 +32,9 @@ QString write(const QString &file, const GatewayThing *gateway);
 // the known sections are returned in table order and the message is empty; on failure nothing is
 // returned and the message says why.
 QString read(const QString &file, QList<Section> *sections);
+
+// Reads a backup and applies it: the settings (beforeSettings runs first), the certificate and the
+// key of the gateway. Returns the message to show, or an empty string on success.
+QString restore(const QString &file, GatewayThing *gateway, const std::function<void()> &beforeSettings);
 
 } // namespace ConfigBackup

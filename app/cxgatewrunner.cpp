@@ -7,20 +7,17 @@
 #include "devicepool.h"
 #include "gatewaything.h"
 #include "pluginloader.h"
-#include "qssemanager.h"
+#include "registrarexchange.h"
 
-#include <QBuffer>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSet>
 #include <QSettings>
 #include <QThread>
-#include <QTimer>
 
 CxgatewRunner::CxgatewRunner(QObject *parent, const QString &programDir)
     : QObject(parent), m_gateway(new GatewayThing(this)), m_loader(new PluginLoader(this, programDir)),
-      m_events(new QSSEManager(this)), m_regDeadline(new QTimer(this))
+      m_registrar(new RegistrarExchange(this))
 {
     ThingState::registerMetaTypes();
 
@@ -40,16 +37,17 @@ CxgatewRunner::CxgatewRunner(QObject *parent, const QString &programDir)
 
     applyCloudSettings();
 
-    connect(m_events, &QSSEManager::finished, this, &CxgatewRunner::reg_closed);
-    connect(m_events, &QSSEManager::dataReady, this, &CxgatewRunner::reg_dataRead);
-    m_regDeadline->setSingleShot(true);
-    connect(m_regDeadline, &QTimer::timeout, this, &CxgatewRunner::reg_timedOut);
+    connect(m_registrar, &RegistrarExchange::codeReceived, this, [this](const QJsonObject &code) {
+        emit registrationCode(code);
+        emit finished(RegCode, code);
+    });
+    connect(m_registrar, &RegistrarExchange::resultReceived, this, &CxgatewRunner::processResult);
+    connect(m_registrar, &RegistrarExchange::failed, this, &CxgatewRunner::endRegistration);
 }
 
 void CxgatewRunner::setRegistrarPatience(int firstMs, int graceMs)
 {
-    m_regFirstMs = qBound(0, firstMs, 3600000);
-    m_regGraceMs = qBound(0, graceMs, 3600000);
+    m_registrar->setPatience(firstMs, graceMs);
 }
 
 CxgatewRunner::~CxgatewRunner()
@@ -373,7 +371,7 @@ QJsonObject CxgatewRunner::forgetPoolEntries(const QList<QJsonObject> &entries)
 
 QJsonObject CxgatewRunner::errorResult(int code, const QString &text)
 {
-    return {{QStringLiteral("code"), code}, {QStringLiteral("error"), text}};
+    return RegistrarExchange::errorResult(code, text);
 }
 
 void CxgatewRunner::fail(const QString &text)
@@ -402,7 +400,7 @@ void CxgatewRunner::generateDoc()
         emit finished(AliasFill, unnamed);
         return;
     }
-    if (m_busy) {
+    if (m_registrar->isBusy()) {
         endRegistration(errorResult(409, tr("Busy with another request")));
         return;
     }
@@ -411,52 +409,9 @@ void CxgatewRunner::generateDoc()
         endRegistration(errorResult(400, tr("No new devices to register")));
         return;
     }
-    m_busy = true;
     const QString endpoint = Key::WebRegEndpoint.read(QSettings()).toString();
-    if (!m_events->openStream(endpoint, {{QStringLiteral("doc"), doc}})) {
-        m_busy = false;
+    if (!m_registrar->open(endpoint, doc))
         endRegistration(errorResult(400, tr("Cannot establish a connection to the registrar service")));
-        return;
-    }
-    m_regDeadline->start(m_regFirstMs);
-}
-
-void CxgatewRunner::reg_dataRead(const QString &evt, const QString &msg, const QString &id)
-{
-    Q_UNUSED(id)
-    const QJsonDocument doc = QJsonDocument::fromJson(msg.toUtf8());
-    if (evt == QLatin1String("error")) {
-        m_busy = false;
-        m_regDeadline->stop();
-        endRegistration(doc.object());
-        m_events->close();
-    } else if (evt == QLatin1String("code")) {
-        // The code is valid for "timeout" seconds; the result may come until then, and a little
-        // after. A validity beyond a day is the registrar's mistake, not a reason to wait longer.
-        const int validMs = qBound(0, doc.object().value(QStringLiteral("timeout")).toInt(), 86400) * 1000;
-        if (m_busy)
-            m_regDeadline->start(validMs + m_regGraceMs);
-        emit registrationCode(doc.object());
-        emit finished(RegCode, doc.object());
-    } else if (evt == QLatin1String("result")) {
-        m_busy = false;
-        m_regDeadline->stop();
-        QMetaObject::invokeMethod(m_events, &QSSEManager::close, Qt::QueuedConnection);
-        // A result that is no JSON object still ends the exchange: the wizard waits for its answer.
-        if (doc.isObject())
-            processResult(doc.object());
-        else
-            endRegistration(errorResult(498, tr("Reply processing error")));
-    }
-}
-
-void CxgatewRunner::reg_timedOut()
-{
-    if (!m_busy)
-        return;
-    m_busy = false;
-    m_events->close();
-    endRegistration(errorResult(504, tr("The registrar service did not answer in time")));
 }
 
 void CxgatewRunner::processResult(const QJsonObject &result)
@@ -480,14 +435,6 @@ void CxgatewRunner::processResult(const QJsonObject &result)
     }
     if (!m_gateway->isConnected() && !m_gateway->regid().isEmpty())
         m_gateway->connectToCloud(true);
-}
-
-void CxgatewRunner::reg_closed()
-{
-    m_regDeadline->stop();
-    if (m_busy)
-        endRegistration(errorResult(500, tr("Connection to the registrar service was closed unexpectedly.")));
-    m_busy = false;
 }
 
 CxgatewRunner::RegState CxgatewRunner::registrationState()
@@ -585,38 +532,8 @@ bool CxgatewRunner::exportSettings(const QString &file)
 
 bool CxgatewRunner::importSettings(const QString &file)
 {
-    QList<ConfigBackup::Section> sections;
-    QString error = ConfigBackup::read(file, &sections);
-    // Every section was checked before this point; applying one can still fail on the disk.
-    for (const ConfigBackup::Section &section : qAsConst(sections)) {
-        if (!error.isEmpty())
-            break;
-        switch (section.tag) {
-        case ConfigBackup::SettingsTag: {
-            emit thingChanged(ThingState(m_gateway, false));
-            QBuffer buffer;
-            buffer.setData(section.data);
-            buffer.open(QIODevice::ReadOnly);
-            bool writeFailed = false;
-            if (!CXSettings().restore(&buffer, section.data.size(), &writeFailed))
-                error = writeFailed
-                            ? tr("Cannot restore settings from %1 - the settings file cannot be written")
-                                  .arg(QFileInfo(file).fileName())
-                            : tr("Cannot restore settings from %1 - invalid data")
-                                  .arg(QFileInfo(file).fileName());
-            break;
-        }
-        case ConfigBackup::CertificateTag:
-        case ConfigBackup::KeyTag: {
-            const bool isCert = section.tag == ConfigBackup::CertificateTag;
-            if (!m_gateway->setCredentials(isCert ? section.data : QByteArray(),
-                                           isCert ? QByteArray() : section.data))
-                error =
-                    tr("Cannot restore credentials from %1 - invalid data").arg(QFileInfo(file).fileName());
-            break;
-        }
-        }
-    }
+    const QString error =
+        ConfigBackup::restore(file, m_gateway, [this] { emit thingChanged(ThingState(m_gateway, false)); });
     if (!error.isEmpty()) {
         fail(error);
         emit finished(SImport, false);

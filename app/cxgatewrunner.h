@@ -14,8 +14,7 @@ class AbstractThingType;
 class GatewayThing;
 class PluginLoader;
 class QAbstractThing;
-class QSSEManager;
-class QTimer;
+class RegistrarExchange;
 struct PoolEntry;
 
 // The worker that does the gateway's real work off the user-interface thread. It lives on its own
@@ -121,11 +120,6 @@ signals:
     void registrationCode(const QJsonObject &code);
     void registrationEnded(const QJsonObject &result);
 
-private slots:
-    void reg_closed();
-    void reg_dataRead(const QString &evt, const QString &msg, const QString &id);
-    void reg_timedOut();
-
 private:
     // The thing is passed along by the connection: QObject::sender() walks every connection of the
     // receiver, which costs a thousand steps per reading with a thousand things.
@@ -151,12 +145,7 @@ private:
     GatewayThing *m_gateway = nullptr;
     QList<QAbstractThing *> m_things;
     PluginLoader *m_loader = nullptr;
-    QSSEManager *m_events = nullptr;
-    bool m_busy = false;
-    // Ends a registration whose registrar stays silent (or keeps talking) past its time.
-    QTimer *m_regDeadline = nullptr;
-    int m_regFirstMs = 60000;
-    int m_regGraceMs = 30000;
+    RegistrarExchange *m_registrar = nullptr;
     // The registered ids of the pool, parsed from the pool text they came from.
     QString m_poolText;
     QSet<QString> m_poolIds;

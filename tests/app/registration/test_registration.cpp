@@ -246,6 +246,9 @@ private slots:
         const QByteArray code = "event: code\ndata: {\"value\": 123456, \"timeout\": 1}\n\n";
         QTest::newRow("result that is no JSON object") << code + "event: result\ndata: {\"id\n\n" << 498;
         QTest::newRow("silent after the code") << code << 504;
+        // An error the registrar cannot say in JSON is still an error, never a success.
+        QTest::newRow("error that is no JSON") << code + "event: error\ndata: <b>down</b>\n\n" << 502;
+        QTest::newRow("error without its text") << code + "event: error\ndata: {\"code\": 7}\n\n" << 502;
         QTest::newRow("silent from the start") << QByteArray(": hello\n") << 504;
     }
     void misbehavingRegistrar()
