@@ -43,6 +43,92 @@ Aboriting update</source>
     </message>
 </context>
 <context>
+    <name>CloudPage</name>
+    <message>
+        <source>Ready</source>
+        <translation>Готов</translation>
+    </message>
+    <message>
+        <source>Not registered</source>
+        <translation>Не зарегистрирован</translation>
+    </message>
+    <message>
+        <source>Ok</source>
+        <translation>В порядке</translation>
+    </message>
+    <message>
+        <source>Corrupt</source>
+        <translation>Повреждён</translation>
+    </message>
+    <message>
+        <source>Cryptographic error</source>
+        <translation>Ошибка криптографии</translation>
+    </message>
+    <message>
+        <source>Missing</source>
+        <translation>Отсутствует</translation>
+    </message>
+    <message>
+        <source>Gateway Registration</source>
+        <translation>Регистрация шлюза</translation>
+    </message>
+    <message>
+        <source>The gateway registration will be voided. All the devices, gateway included, will need to be reregistered. Proceed?</source>
+        <translation>Регистрация шлюза будет аннулирована. Все устройства, включая шлюз, придётся зарегистрировать заново. Продолжить?</translation>
+    </message>
+</context>
+<context>
+    <name>CloudStatusIndicator</name>
+    <message>
+        <source>Cloud connection is not configured</source>
+        <translation>Подключение к облаку не настроено</translation>
+    </message>
+    <message>
+        <source>Connected to the cloud</source>
+        <translation>Подключено к облаку</translation>
+    </message>
+    <message>
+        <source>Connected</source>
+        <translation>Подключено</translation>
+    </message>
+    <message>
+        <source>Disconnected from the cloud</source>
+        <translation>Отключено от облака</translation>
+    </message>
+    <message>
+        <source>Disconnected</source>
+        <translation>Отключено</translation>
+    </message>
+    <message>
+        <source>%1 s</source>
+        <translation>%1 с</translation>
+    </message>
+    <message>
+        <source>%1 min</source>
+        <translation>%1 мин</translation>
+    </message>
+    <message>
+        <source>%1 h</source>
+        <translation>%1 ч</translation>
+    </message>
+    <message>
+        <source>%1 d</source>
+        <translation>%1 дн</translation>
+    </message>
+    <message>
+        <source>Reports waiting for the cloud: %1, the oldest for %2</source>
+        <translation>Отчётов ждут отправки в облако: %1, самый старый ждёт %2</translation>
+    </message>
+    <message>
+        <source>dropped: %1</source>
+        <translation>удалено: %1</translation>
+    </message>
+    <message>
+        <source>kept in memory only: they are lost if the program ends</source>
+        <translation>хранятся только в памяти: они пропадут, если программа завершится</translation>
+    </message>
+</context>
+<context>
     <name>CxgatewRunner</name>
     <message>
         <source>Cannot write to %1</source>
@@ -93,16 +179,8 @@ Aboriting update</source>
         <translation>Ошибка обработки ответа</translation>
     </message>
     <message>
-        <source>Connection to the registrar service was closed unexpectedly.</source>
-        <translation>Соединение со службой регистрации неожиданно закрыто.</translation>
-    </message>
-    <message>
         <source>Cannot restore settings from %1 - the settings file cannot be written</source>
         <translation>Невозможно восстановить настройки из %1 - файл настроек недоступен для записи</translation>
-    </message>
-    <message>
-        <source>The registrar service did not answer in time</source>
-        <translation>Служба регистрации не ответила вовремя</translation>
     </message>
 </context>
 <context>
@@ -129,34 +207,6 @@ Aboriting update</source>
     <message>
         <source> MB</source>
         <translation> МБ</translation>
-    </message>
-    <message>
-        <source>%1 s</source>
-        <translation>%1 с</translation>
-    </message>
-    <message>
-        <source>%1 min</source>
-        <translation>%1 мин</translation>
-    </message>
-    <message>
-        <source>%1 h</source>
-        <translation>%1 ч</translation>
-    </message>
-    <message>
-        <source>%1 d</source>
-        <translation>%1 дн</translation>
-    </message>
-    <message>
-        <source>Reports waiting for the cloud: %1, the oldest for %2</source>
-        <translation>Отчётов ждут отправки в облако: %1, самый старый ждёт %2</translation>
-    </message>
-    <message>
-        <source>dropped: %1</source>
-        <translation>удалено: %1</translation>
-    </message>
-    <message>
-        <source>kept in memory only: they are lost if the program ends</source>
-        <translation>хранятся только в памяти: они пропадут, если программа завершится</translation>
     </message>
     <message>
         <source>Tessel Gateway</source>
@@ -267,8 +317,8 @@ Aboriting update</source>
         <translation>Хост/порт:</translation>
     </message>
     <message>
-        <source>&lt;span style=&quot;color:#cc0000;&quot;&gt;* Cloud connectivity changes won&apos;t take effect until you relaunch the application&lt;/span&gt;</source>
-        <translation>&lt;span style=&quot;color:#cc0000;&quot;&gt;* Изменения подключения к облаку вступят в силу после перезапуска приложения&lt;/span&gt;</translation>
+        <source>&lt;span style="color:#cc0000;"&gt;* Cloud connectivity changes won't take effect until you relaunch the application&lt;/span&gt;</source>
+        <translation>&lt;span style="color:#cc0000;"&gt;* Изменения подключения к облаку вступят в силу после перезапуска приложения&lt;/span&gt;</translation>
     </message>
     <message>
         <source>Export</source>
@@ -439,10 +489,6 @@ Aboriting update</source>
         <translation>Список известных устройств</translation>
     </message>
     <message>
-        <source>Cloud connection is not configured</source>
-        <translation>Подключение к облаку не настроено</translation>
-    </message>
-    <message>
         <source>Loading plugins</source>
         <translation>Загрузка плагинов</translation>
     </message>
@@ -465,110 +511,6 @@ Aboriting update</source>
     <message>
         <source>Requesting status</source>
         <translation>Запрос состояния</translation>
-    </message>
-    <message>
-        <source>Configuration saved</source>
-        <translation>Конфигурация сохранена</translation>
-    </message>
-    <message>
-        <source>Backup</source>
-        <translation>Резервная копия</translation>
-    </message>
-    <message>
-        <source>The configuration backup file has been generated. It contains sensitive information, so keep it safe!</source>
-        <translation>Файл резервной копии конфигурации создан. Он содержит конфиденциальные данные, храните его в надёжном месте!</translation>
-    </message>
-    <message>
-        <source>Backup could not be saved</source>
-        <translation>Не удалось сохранить резервную копию</translation>
-    </message>
-    <message>
-        <source>Configuration has been restored from a backup. Restart the application as soon as possible.</source>
-        <translation>Конфигурация восстановлена из резервной копии. Перезапустите приложение как можно скорее.</translation>
-    </message>
-    <message>
-        <source>Configuration could not be restored.</source>
-        <translation>Не удалось восстановить конфигурацию.</translation>
-    </message>
-    <message>
-        <source>Ready</source>
-        <translation>Готов</translation>
-    </message>
-    <message>
-        <source>Ok</source>
-        <translation>В порядке</translation>
-    </message>
-    <message>
-        <source>Corrupt</source>
-        <translation>Повреждён</translation>
-    </message>
-    <message>
-        <source>Cryptographic error</source>
-        <translation>Ошибка криптографии</translation>
-    </message>
-    <message>
-        <source>Connected to the cloud</source>
-        <translation>Подключено к облаку</translation>
-    </message>
-    <message>
-        <source>Connected</source>
-        <translation>Подключено</translation>
-    </message>
-    <message>
-        <source>Disconnected from the cloud</source>
-        <translation>Отключено от облака</translation>
-    </message>
-    <message>
-        <source>Disconnected</source>
-        <translation>Отключено</translation>
-    </message>
-    <message>
-        <source>Load Backup</source>
-        <translation>Загрузить резервную копию</translation>
-    </message>
-    <message>
-        <source>Backup files (*.bak)</source>
-        <translation>Резервные копии (*.bak)</translation>
-    </message>
-    <message>
-        <source>Save As</source>
-        <translation>Сохранить как</translation>
-    </message>
-    <message>
-        <source>Gateway Registration</source>
-        <translation>Регистрация шлюза</translation>
-    </message>
-    <message>
-        <source>The gateway registration will be voided. All the devices, gateway included, will need to be reregistered. Proceed?</source>
-        <translation>Регистрация шлюза будет аннулирована. Все устройства, включая шлюз, придётся зарегистрировать заново. Продолжить?</translation>
-    </message>
-    <message>
-        <source>TSL-Gate v</source>
-        <translation>TSL-Gate v</translation>
-    </message>
-    <message>
-        <source>Show/Hide</source>
-        <translation>Показать/скрыть</translation>
-    </message>
-    <message>
-        <source>No available updates.</source>
-        <translation>Нет доступных обновлений.</translation>
-    </message>
-    <message>
-        <source>You have the latest version.</source>
-        <translation>У вас последняя версия.</translation>
-    </message>
-    <message>
-        <source>The latest app version is installed.</source>
-        <translation>Установлена последняя версия приложения.</translation>
-    </message>
-    <message>
-        <source>An update to version &lt;b&gt;%1&lt;/b&gt; is availale&lt;br&gt;Update now?&lt;br&gt;You can download the latest version &lt;a href=&quot;%2&quot;&gt;here&lt;/a&gt;</source>
-        <translation>Доступно обновление до версии &lt;b&gt;%1&lt;/b&gt;&lt;br&gt;Обновить сейчас?&lt;br&gt;Последнюю версию можно скачать &lt;a href=&quot;%2&quot;&gt;здесь&lt;/a&gt;</translation>
-    </message>
-    <message>
-        <source>Changelog:</source>
-        <translation>Список изменений:</translation>
     </message>
     <message>
         <source>OpenSSL: not loaded</source>
@@ -630,10 +572,6 @@ Aboriting update</source>
         <source>Seconds until the code expires</source>
         <translation>Секунд до истечения срока действия кода</translation>
     </message>
-    <message>
-        <source>Could not check for updates: the update feed cannot be reached or read.</source>
-        <translation>Не удалось проверить обновления: источник обновлений недоступен или не читается.</translation>
-    </message>
 </context>
 <context>
     <name>QAbstractHidDevice</name>
@@ -651,6 +589,25 @@ Aboriting update</source>
     <message>
         <source>Form</source>
         <translation>Форма</translation>
+    </message>
+</context>
+<context>
+    <name>RegistrarExchange</name>
+    <message>
+        <source>The registrar reported an error: %1</source>
+        <translation>Регистратор сообщил об ошибке: %1</translation>
+    </message>
+    <message>
+        <source>Reply processing error</source>
+        <translation>Ошибка обработки ответа</translation>
+    </message>
+    <message>
+        <source>The registrar service did not answer in time</source>
+        <translation>Служба регистрации не ответила вовремя</translation>
+    </message>
+    <message>
+        <source>Connection to the registrar service was closed unexpectedly.</source>
+        <translation>Соединение со службой регистрации неожиданно закрыто.</translation>
     </message>
 </context>
 <context>
@@ -726,6 +683,46 @@ Aboriting update</source>
         <source>Application theme will be changed when the application is relaunched</source>
         <translation>Тема приложения изменится после перезапуска приложения</translation>
     </message>
+    <message>
+        <source>Load Backup</source>
+        <translation>Загрузить резервную копию</translation>
+    </message>
+    <message>
+        <source>Backup files (*.bak)</source>
+        <translation>Резервные копии (*.bak)</translation>
+    </message>
+    <message>
+        <source>Import</source>
+        <translation>Импорт</translation>
+    </message>
+    <message>
+        <source>Configuration has been restored from a backup. Restart the application as soon as possible.</source>
+        <translation>Конфигурация восстановлена из резервной копии. Перезапустите приложение как можно скорее.</translation>
+    </message>
+    <message>
+        <source>Configuration could not be restored.</source>
+        <translation>Не удалось восстановить конфигурацию.</translation>
+    </message>
+    <message>
+        <source>Save As</source>
+        <translation>Сохранить как</translation>
+    </message>
+    <message>
+        <source>Configuration saved</source>
+        <translation>Конфигурация сохранена</translation>
+    </message>
+    <message>
+        <source>Backup</source>
+        <translation>Резервная копия</translation>
+    </message>
+    <message>
+        <source>The configuration backup file has been generated. It contains sensitive information, so keep it safe!</source>
+        <translation>Файл резервной копии конфигурации создан. Он содержит конфиденциальные данные, храните его в надёжном месте!</translation>
+    </message>
+    <message>
+        <source>Backup could not be saved</source>
+        <translation>Не удалось сохранить резервную копию</translation>
+    </message>
 </context>
 <context>
     <name>StartupOptions</name>
@@ -794,6 +791,56 @@ Aboriting update</source>
     <message>
         <source>Reg. ID</source>
         <translation>Рег. ID</translation>
+    </message>
+</context>
+<context>
+    <name>TrayController</name>
+    <message>
+        <source>TSL-Gate v</source>
+        <translation>TSL-Gate v</translation>
+    </message>
+    <message>
+        <source>Show/Hide</source>
+        <translation>Показать/скрыть</translation>
+    </message>
+    <message>
+        <source>About</source>
+        <translation>О программе</translation>
+    </message>
+    <message>
+        <source>Exit</source>
+        <translation>Выход</translation>
+    </message>
+</context>
+<context>
+    <name>UpdateController</name>
+    <message>
+        <source>Check for Updates</source>
+        <translation>Проверить обновления</translation>
+    </message>
+    <message>
+        <source>No available updates.</source>
+        <translation>Нет доступных обновлений.</translation>
+    </message>
+    <message>
+        <source>Could not check for updates: the update feed cannot be reached or read.</source>
+        <translation>Не удалось проверить обновления: источник обновлений недоступен или не читается.</translation>
+    </message>
+    <message>
+        <source>You have the latest version.</source>
+        <translation>У вас последняя версия.</translation>
+    </message>
+    <message>
+        <source>The latest app version is installed.</source>
+        <translation>Установлена последняя версия приложения.</translation>
+    </message>
+    <message>
+        <source>An update to version &lt;b&gt;%1&lt;/b&gt; is availale&lt;br&gt;Update now?&lt;br&gt;You can download the latest version &lt;a href="%2"&gt;here&lt;/a&gt;</source>
+        <translation>Доступно обновление до версии &lt;b&gt;%1&lt;/b&gt;&lt;br&gt;Обновить сейчас?&lt;br&gt;Последнюю версию можно скачать &lt;a href="%2"&gt;здесь&lt;/a&gt;</translation>
+    </message>
+    <message>
+        <source>Changelog:</source>
+        <translation>Список изменений:</translation>
     </message>
 </context>
 </TS>
