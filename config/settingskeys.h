@@ -18,6 +18,10 @@ inline constexpr SettingKey CloudOutboxMessages =
     SettingKey::number("Cloud/OutboxMessages", 100000, 100, 10000000);
 inline constexpr SettingKey CloudOutboxMB = SettingKey::number("Cloud/OutboxMB", 64, 1, 4096);
 
+// Bounds of the local history of every thing's states: when either is exceeded, the oldest go.
+inline constexpr SettingKey HistoryDays = SettingKey::number("History/Days", 30, 1, 3650);
+inline constexpr SettingKey HistoryMB = SettingKey::number("History/MB", 256, 1, 65536);
+
 // Start-up stores the language and the theme it chose; absent, the system's locale decides.
 inline constexpr SettingKey UiLanguage = SettingKey::text("UI/Language", SettingKey::SystemLocale);
 inline constexpr SettingKey UiDark = SettingKey::flag("UI/Dark", false);
@@ -59,6 +63,8 @@ inline constexpr const SettingKey *All[] = {
     &CloudSerial,
     &CloudOutboxMessages,
     &CloudOutboxMB,
+    &HistoryDays,
+    &HistoryMB,
     &UiLanguage,
     &UiDark,
     &UiState,
