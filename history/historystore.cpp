@@ -73,13 +73,6 @@ qint64 cellStart(qint64 time, qint64 cell)
     return start > time ? start - cell : start; // times before the epoch round down too
 }
 
-int bound(const QSettings &settings, const SettingKey &key)
-{
-    bool ok = false;
-    const int value = key.read(settings).toInt(&ok);
-    return ok && value >= key.minimum() && value <= key.maximum() ? value : key.defaultValue().toInt();
-}
-
 // The id an INSERT ... RETURNING id gave, 0 when it failed.
 qint64 inserted(HistoryQuery &insert)
 {
@@ -118,7 +111,7 @@ HistoryStore::~HistoryStore()
 HistoryStore::Limits HistoryStore::configuredLimits()
 {
     const QSettings settings;
-    return {bound(settings, Key::HistoryDays), bound(settings, Key::HistoryMB)};
+    return {Key::HistoryDays.read(settings).toInt(), Key::HistoryMB.read(settings).toInt()};
 }
 
 void HistoryStore::record(const HistoryBatch &batch)

@@ -77,7 +77,7 @@ private slots:
     }
 
     // History/Days: older values go when the store starts and while it runs; a value out of range
-    // reads as the default.
+    // reads as the nearest bound, one that is no number as the default.
     void keepsDays()
     {
         HistoryStore store(m_dir.path());
@@ -87,6 +87,8 @@ private slots:
         store.close();
 
         QSettings().setValue(Key::HistoryDays, 0);
+        QCOMPARE(HistoryStore::configuredLimits().days, 1); // the table's lower bound
+        QSettings().setValue(Key::HistoryDays, "many");
         QCOMPARE(HistoryStore::configuredLimits().days, 30);
         QSettings().setValue(Key::HistoryDays, 7);
         store.open();
