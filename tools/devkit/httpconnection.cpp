@@ -32,10 +32,20 @@ QByteArray HttpConnection::reason(int status)
     switch (status) {
     case 200:
         return "OK";
+    case 204:
+        return "No Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
     case 303:
         return "See Other";
+    case 307:
+        return "Temporary Redirect";
     case 400:
         return "Bad Request";
+    case 403:
+        return "Forbidden";
     case 404:
         return "Not Found";
     case 405:
@@ -44,6 +54,8 @@ QByteArray HttpConnection::reason(int status)
         return "Request Timeout";
     case 413:
         return "Payload Too Large";
+    case 500:
+        return "Internal Server Error";
     case 501:
         return "Not Implemented";
     case 503:
