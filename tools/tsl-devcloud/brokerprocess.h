@@ -5,9 +5,9 @@
 #include <QObject>
 #include <QString>
 
-class QProcess;
+class MosquittoProcess;
 
-// Debian's mosquitto as a child process: one TLS listener on 127.0.0.1 that wants a client
+// The dev cloud's broker: mosquitto (see MosquittoProcess) on 127.0.0.1 that wants a client
 // certificate of the local CA and takes its common name as the user name, with an ACL file that
 // the owner rewrites after every registration. The broker dies with this process.
 class BrokerProcess : public QObject
@@ -34,7 +34,7 @@ public:
     void stop();
 
     bool isRunning() const;
-    quint16 port() const { return m_port; }
+    quint16 port() const;
     QString errorString() const { return m_error; }
     QString logPath() const;
 
@@ -47,13 +47,10 @@ signals:
     void died(const QString &reason);
 
 private:
-    bool writeConfig();
-    bool launch();
-    QString readLogFrom(qint64 offset) const;
+    bool writeAcl(const QList<FleetStore::Gateway> &gateways);
+    QString aclPath() const;
 
-    Config m_config;
-    quint16 m_port = 0;
-    QProcess *m_process = nullptr;
+    QString m_dataDir;
+    MosquittoProcess *m_mosquitto;
     QString m_error;
-    bool m_stopping = false;
 };

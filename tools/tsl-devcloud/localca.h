@@ -1,5 +1,7 @@
 #pragma once
 
+#include "certificateauthority.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -9,12 +11,8 @@
 class LocalCa
 {
 public:
-    struct Credentials
-    {
-        QByteArray keyPem;  // unencrypted RSA private key ("BEGIN RSA PRIVATE KEY")
-        QByteArray certPem; // X.509 certificate signed by this CA
-        bool isNull() const { return keyPem.isEmpty() || certPem.isEmpty(); }
-    };
+    // keyPem: unencrypted RSA private key ("BEGIN RSA PRIVATE KEY"); certPem: signed by this CA.
+    using Credentials = CertificateAuthority::Credentials;
 
     explicit LocalCa(const QString &dataDir);
     ~LocalCa();
@@ -36,12 +34,11 @@ public:
     LocalCa &operator=(const LocalCa &) = delete;
 
 private:
-    struct Impl;
     bool makeCa();
     bool ensureLeaf(const QString &baseName, const QString &commonName, bool server);
     QString path(const QString &name) const;
 
     QString m_dir;
     QString m_error;
-    Impl *d;
+    CertificateAuthority m_ca;
 };

@@ -1,15 +1,14 @@
 #pragma once
 
+#include "mosquittoprocess.h"
 #include "testpki.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
 
-class QProcess;
-
-// Debian's mosquitto on a free 127.0.0.1 port with a single TLS listener that requires a client
-// certificate signed by the test CA (TestPki). The certificate's common name is the user name;
+// Debian's mosquitto (MosquittoProcess) on a free 127.0.0.1 port with a single TLS listener that requires a
+// client certificate signed by the test CA (TestPki). The certificate's common name is the user name;
 // anonymous clients are refused.
 //
 //   MosquittoBroker broker;
@@ -46,10 +45,10 @@ public:
     void stop();
     // SIGKILL, then waits for the exit.
     void kill();
-    bool isRunning() const;
+    bool isRunning() const { return m_process.isRunning(); }
 
     QString host() const { return QStringLiteral("localhost"); }
-    quint16 port() const { return m_port; }
+    quint16 port() const { return m_process.port(); }
     QString errorString() const { return m_error; }
     QString logPath() const;
     QString log() const;
@@ -65,12 +64,10 @@ public:
     MosquittoBroker &operator=(const MosquittoBroker &) = delete;
 
 private:
-    bool writeConfig();
-    bool launch();
+    bool configure(MosquittoProcess::Config *config);
 
     Options m_options;
     QTemporaryDir m_dir;
-    QProcess *m_process = nullptr;
-    quint16 m_port = 0;
+    MosquittoProcess m_process;
     QString m_error;
 };

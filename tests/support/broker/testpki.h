@@ -1,5 +1,7 @@
 #pragma once
 
+#include "certificateauthority.h"
+
 #include <QHash>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -7,7 +9,7 @@
 #include <QString>
 #include <QTemporaryDir>
 
-// Test certificates, made at run time with the openssl program in a temporary directory that lives
+// Test certificates, made at run time (see CertificateAuthority) in a temporary directory that lives
 // as long as the test process. One set per process: use TestPki::instance().
 //
 //   TestPki &pki = TestPki::instance();
@@ -47,7 +49,7 @@ public:
     QString otherCaPath() const;
     QSslCertificate otherCa() const { return m_otherCa; }
 
-    // Made on first request, then cached. A null identity means openssl failed (see errorString()).
+    // Made on first request, then cached. A null identity means making it failed (see errorString()).
     Identity server(Server which);
     Identity client(const QString &commonName);
 
@@ -60,10 +62,8 @@ public:
 
 private:
     TestPki();
-    bool makeCa(const QString &name, const QString &commonName);
-    Identity makeLeaf(const QString &name, const QString &ca, const QString &commonName, const QString &san,
-                      const QString &usage, bool rsa, int days = 30);
-    bool openssl(const QStringList &args);
+    bool makeCa(CertificateAuthority &ca, const QString &name, const QString &commonName);
+    Identity makeLeaf(const QString &name, CertificateAuthority &ca, const CertificateAuthority::Leaf &leaf);
     QString path(const QString &file) const { return m_dir.filePath(file); }
 
     QTemporaryDir m_dir;
@@ -71,6 +71,8 @@ private:
     QString m_error;
     QSslCertificate m_ca;
     QSslCertificate m_otherCa;
+    CertificateAuthority m_authority;
+    CertificateAuthority m_otherAuthority;
     QHash<int, Identity> m_servers;
     QHash<QString, Identity> m_clients;
 };

@@ -1,5 +1,7 @@
 #include "httpscriptedresponse.h"
 
+#include "httpconnection.h"
+
 HttpScriptedResponse &HttpScriptedResponse::header(const QByteArray &name, const QByteArray &value)
 {
     headers.append({name, value});
@@ -52,30 +54,5 @@ HttpScriptedResponse HttpScriptedResponse::redirect(const QByteArray &location, 
 
 QByteArray HttpScriptedResponse::reasonPhrase(int status)
 {
-    switch (status) {
-    case 200:
-        return "OK";
-    case 204:
-        return "No Content";
-    case 301:
-        return "Moved Permanently";
-    case 302:
-        return "Found";
-    case 303:
-        return "See Other";
-    case 307:
-        return "Temporary Redirect";
-    case 400:
-        return "Bad Request";
-    case 403:
-        return "Forbidden";
-    case 404:
-        return "Not Found";
-    case 500:
-        return "Internal Server Error";
-    case 503:
-        return "Service Unavailable";
-    default:
-        return "Status";
-    }
+    return HttpConnection::reason(status);
 }

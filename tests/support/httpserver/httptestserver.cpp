@@ -1,12 +1,12 @@
 #include "httptestserver.h"
 
+#include "certificateauthority.h"
+#include "httpconnection.h"
+#include "httpserver.h"
 #include "httptestconnection.h"
 
-#include <QFile>
-#include <QProcess>
 #include <QSslConfiguration>
 #include <QSslSocket>
-#include <QTemporaryDir>
 
 namespace {
 
@@ -17,41 +17,19 @@ struct Credentials
     QString error;
 };
 
-// One certificate per process: making it costs an openssl run.
+// One certificate per process.
 const Credentials &processCredentials()
 {
     static const Credentials credentials = [] {
         Credentials c;
-        QTemporaryDir dir;
-        if (!dir.isValid()) {
-            c.error = QStringLiteral("no temporary directory");
+        const CertificateAuthority::Credentials made = CertificateAuthority::selfSigned(
+            {QStringLiteral("localhost"), CertificateAuthority::Server, CertificateAuthority::Ec,
+             QStringLiteral("DNS:localhost,IP:127.0.0.1"), 2},
+            &c.error);
+        if (made.isNull())
             return c;
-        }
-        const QString keyPath = dir.filePath(QStringLiteral("key.pem"));
-        const QString certPath = dir.filePath(QStringLiteral("cert.pem"));
-        QProcess openssl;
-        openssl.setProcessChannelMode(QProcess::MergedChannels);
-        openssl.start(QStringLiteral("openssl"),
-                      {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-                       QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-                       QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-                       QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
-                       QStringLiteral("/CN=localhost"), QStringLiteral("-addext"),
-                       QStringLiteral("subjectAltName=DNS:localhost,IP:127.0.0.1"), QStringLiteral("-keyout"),
-                       keyPath, QStringLiteral("-out"), certPath});
-        if (!openssl.waitForFinished(30000) || openssl.exitStatus() != QProcess::NormalExit ||
-            openssl.exitCode() != 0) {
-            c.error = QStringLiteral("openssl failed: %1 %2")
-                          .arg(openssl.errorString(), QString::fromLocal8Bit(openssl.readAll()));
-            return c;
-        }
-        QFile keyFile(keyPath), certFile(certPath);
-        if (!keyFile.open(QIODevice::ReadOnly) || !certFile.open(QIODevice::ReadOnly)) {
-            c.error = QStringLiteral("cannot read the made certificate");
-            return c;
-        }
-        c.key = QSslKey(keyFile.readAll(), QSsl::Ec, QSsl::Pem);
-        c.certificate = QSslCertificate(certFile.readAll(), QSsl::Pem);
+        c.key = QSslKey(made.keyPem, QSsl::Ec, QSsl::Pem);
+        c.certificate = QSslCertificate(made.certPem, QSsl::Pem);
         if (c.key.isNull() || c.certificate.isNull())
             c.error = QStringLiteral("cannot load the made certificate");
         return c;
@@ -62,17 +40,14 @@ const Credentials &processCredentials()
 } // namespace
 
 HttpTestServer::HttpTestServer(QObject *parent)
-    : QTcpServer(parent), m_fallback(HttpScriptedResponse::text(404, "not found\n"))
+    : QObject(parent), m_fallback(HttpScriptedResponse::text(404, "not found\n")),
+      m_http(new HttpServer(this))
 {
+    connect(m_http, &HttpServer::requestReady, this, &HttpTestServer::answer);
+    connect(m_http, &HttpServer::connectionClosed, this, &HttpTestServer::connectionClosed);
 }
 
-HttpTestServer::~HttpTestServer()
-{
-    close();
-    const auto connections = m_connections;
-    m_connections.clear();
-    qDeleteAll(connections);
-}
+HttpTestServer::~HttpTestServer() = default;
 
 bool HttpTestServer::start()
 {
@@ -94,23 +69,29 @@ bool HttpTestServer::startTls()
     m_certificate = c.certificate;
     m_key = c.key;
     m_tls = true;
+    m_http->setTlsIdentity(m_certificate, m_key);
     return listenLoopback();
 }
 
 bool HttpTestServer::listenLoopback()
 {
-    if (!listen(QHostAddress::LocalHost, 0)) {
-        m_error = errorString();
+    if (!m_http->listen(0)) {
+        m_error = m_http->errorString();
         return false;
     }
     return true;
+}
+
+void HttpTestServer::close()
+{
+    m_http->close();
 }
 
 QUrl HttpTestServer::url(const QString &pathAndQuery) const
 {
     return QUrl(QStringLiteral("%1://127.0.0.1:%2%3")
                     .arg(m_tls ? QStringLiteral("https") : QStringLiteral("http"))
-                    .arg(serverPort())
+                    .arg(m_http->port())
                     .arg(pathAndQuery));
 }
 
@@ -124,11 +105,14 @@ void HttpTestServer::setFallback(const HttpScriptedResponse &response)
     m_fallback = response;
 }
 
+int HttpTestServer::openConnections() const
+{
+    return m_http->openConnections();
+}
+
 void HttpTestServer::closeConnections()
 {
-    const auto connections = m_connections;
-    for (HttpTestConnection *c : connections)
-        c->closeNow();
+    m_http->closeConnections();
 }
 
 void HttpTestServer::trustCertificate(const QSslCertificate &certificate)
@@ -142,43 +126,19 @@ void HttpTestServer::trustCertificate(const QSslCertificate &certificate)
     QSslConfiguration::setDefaultConfiguration(config);
 }
 
-void HttpTestServer::incomingConnection(qintptr handle)
+void HttpTestServer::answer(HttpConnection *connection)
 {
-    QTcpSocket *socket = nullptr;
-    if (m_tls) {
-        auto *ssl = new QSslSocket;
-        if (!ssl->setSocketDescriptor(handle)) {
-            delete ssl;
-            return;
-        }
-        ssl->setLocalCertificate(m_certificate);
-        ssl->setPrivateKey(m_key);
-        ssl->startServerEncryption();
-        socket = ssl;
-    } else {
-        socket = new QTcpSocket;
-        if (!socket->setSocketDescriptor(handle)) {
-            delete socket;
-            return;
-        }
-    }
+    HttpRecordedRequest request;
+    request.method = connection->method().toLatin1();
+    request.target = connection->target();
+    request.path = connection->path();
+    request.query = connection->query();
+    request.headers = connection->headers();
+    request.body = connection->body();
+    m_requests.append(request);
+    emit requestReceived(request);
 
-    auto *connection = new HttpTestConnection(
-        socket, [this](const HttpRecordedRequest &r) { return responseFor(r); }, this);
-    m_connections.append(connection);
-    connect(connection, &HttpTestConnection::requestReceived, this, [this](const HttpRecordedRequest &r) {
-        m_requests.append(r);
-        emit requestReceived(r);
-    });
-    connect(connection, &HttpTestConnection::responseDone, this, &HttpTestServer::responseDone);
-    connect(connection, &HttpTestConnection::closed, this, [this, connection] {
-        m_connections.removeOne(connection);
-        connection->deleteLater();
-        emit connectionClosed();
-    });
-}
-
-HttpScriptedResponse HttpTestServer::responseFor(const HttpRecordedRequest &request) const
-{
-    return m_responses.value(request.path, m_fallback);
+    auto *player = new HttpTestConnection(connection, m_responses.value(request.path, m_fallback));
+    connect(player, &HttpTestConnection::responseDone, this, &HttpTestServer::responseDone);
+    player->start();
 }

@@ -5,13 +5,14 @@
 
 #include <QHash>
 #include <QList>
+#include <QObject>
 #include <QSslCertificate>
 #include <QSslKey>
 #include <QString>
-#include <QTcpServer>
 #include <QUrl>
 
-class HttpTestConnection;
+class HttpConnection;
+class HttpServer;
 
 // A scripted HTTP or HTTPS server for tests, listening on 127.0.0.1 at a free port.
 //
@@ -25,9 +26,10 @@ class HttpTestConnection;
 // Responses are chosen by the request's path; a path without a response gets the fallback (404
 // unless set). Every request is recorded (target, path, query, headers, body) before it is
 // answered. For HTTPS the server makes a self-signed certificate for localhost and 127.0.0.1
-// with the openssl program; trustCertificate() lets the process's TLS clients accept it.
+// (CertificateAuthority); trustCertificate() lets the process's TLS clients accept it. Requests
+// are read and answered by the dev kit's HttpServer.
 // Lives on the thread that created it; needs a running event loop (QTest's waits will do).
-class HttpTestServer : public QTcpServer
+class HttpTestServer : public QObject
 {
     Q_OBJECT
 
@@ -50,9 +52,11 @@ public:
 
     QList<HttpRecordedRequest> requests() const { return m_requests; }
     // Connections currently open (accepted and not yet closed by either side).
-    int openConnections() const { return m_connections.size(); }
+    int openConnections() const;
     // Ends every open connection, e.g. an event stream kept open.
     void closeConnections();
+    // Stops listening; open connections go on.
+    void close();
 
     // The server's certificate (null before startTls()).
     QSslCertificate certificate() const { return m_certificate; }
@@ -66,13 +70,9 @@ signals:
     void responseDone();
     void connectionClosed();
 
-protected:
-    void incomingConnection(qintptr handle) override;
-
 private:
     bool listenLoopback();
-    bool makeCertificate();
-    HttpScriptedResponse responseFor(const HttpRecordedRequest &request) const;
+    void answer(HttpConnection *connection);
 
     bool m_tls = false;
     QString m_error;
@@ -81,5 +81,5 @@ private:
     QHash<QString, HttpScriptedResponse> m_responses;
     HttpScriptedResponse m_fallback;
     QList<HttpRecordedRequest> m_requests;
-    QList<HttpTestConnection *> m_connections;
+    HttpServer *m_http;
 };

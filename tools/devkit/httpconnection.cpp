@@ -1,6 +1,6 @@
 #include "httpconnection.h"
 
-#include <QTcpSocket>
+#include <QSslSocket>
 #include <QTimer>
 #include <QUrl>
 
@@ -32,10 +32,20 @@ QByteArray HttpConnection::reason(int status)
     switch (status) {
     case 200:
         return "OK";
+    case 204:
+        return "No Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
     case 303:
         return "See Other";
+    case 307:
+        return "Temporary Redirect";
     case 400:
         return "Bad Request";
+    case 403:
+        return "Forbidden";
     case 404:
         return "Not Found";
     case 405:
@@ -44,6 +54,8 @@ QByteArray HttpConnection::reason(int status)
         return "Request Timeout";
     case 413:
         return "Payload Too Large";
+    case 500:
+        return "Internal Server Error";
     case 501:
         return "Not Implemented";
     case 503:
@@ -135,6 +147,7 @@ bool HttpConnection::parseHead(const QByteArray &head)
         }
     }
     m_method = QString::fromLatin1(requestLine[0]);
+    m_target = requestLine[1];
     const QUrl url = QUrl::fromEncoded(requestLine[1], QUrl::StrictMode);
     if (!url.isValid() || !requestLine[1].startsWith('/')) {
         fail(400, QStringLiteral("Malformed request target"));
@@ -149,16 +162,16 @@ bool HttpConnection::parseHead(const QByteArray &head)
             fail(400, QStringLiteral("Malformed header line"));
             return false;
         }
-        m_headers.insert(lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
+        m_headers.append(qMakePair(lines[i].left(colon).trimmed(), lines[i].mid(colon + 1).trimmed()));
     }
-    if (m_headers.contains("transfer-encoding")) {
+    if (!header("transfer-encoding").isNull()) {
         fail(501, QStringLiteral("Chunked request bodies are not supported"));
         return false;
     }
     m_bodyLength = 0;
-    if (m_headers.contains("content-length")) {
+    const QByteArray value = header("content-length");
+    if (!value.isNull()) {
         bool ok = false;
-        const QByteArray value = m_headers.value("content-length");
         m_bodyLength = value.toLongLong(&ok);
         if (!ok || m_bodyLength < 0 || value.startsWith('+')) {
             fail(400, QStringLiteral("Malformed Content-Length"));
@@ -166,6 +179,15 @@ bool HttpConnection::parseHead(const QByteArray &head)
         }
     }
     return true;
+}
+
+QByteArray HttpConnection::header(const QByteArray &name) const
+{
+    for (auto it = m_headers.crbegin(); it != m_headers.crend(); ++it) {
+        if (it->first.compare(name, Qt::CaseInsensitive) == 0)
+            return it->second;
+    }
+    return {};
 }
 
 QUrlQuery HttpConnection::formFields() const
@@ -178,11 +200,22 @@ QUrlQuery HttpConnection::formFields() const
 
 void HttpConnection::writeHead(int status, const QByteArray &contentType, qint64 length)
 {
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason(status) + "\r\n";
-    head += "Content-Type: " + contentType + "\r\n";
+    Headers headers{{"Content-Type", contentType}};
     if (length >= 0)
-        head += "Content-Length: " + QByteArray::number(length) + "\r\n";
-    head += "Cache-Control: no-cache\r\nConnection: close\r\n\r\n";
+        headers.append(qMakePair(QByteArrayLiteral("Content-Length"), QByteArray::number(length)));
+    headers.append(qMakePair(QByteArrayLiteral("Cache-Control"), QByteArrayLiteral("no-cache")));
+    beginResponse(status, reason(status), headers);
+}
+
+void HttpConnection::beginResponse(int status, const QByteArray &reason, const Headers &headers)
+{
+    m_answered = true;
+    if (m_closed)
+        return;
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason + "\r\n";
+    for (const auto &h : headers)
+        head += h.first + ": " + h.second + "\r\n";
+    head += "Connection: close\r\n\r\n";
     m_socket->write(head);
 }
 
@@ -233,6 +266,16 @@ void HttpConnection::finish()
     emit closed();
     if (m_socket->state() != QAbstractSocket::ConnectedState) {
         deleteLater();
+        return;
+    }
+    if (qobject_cast<QSslSocket *>(m_socket)) {
+        // TLS ends with its own close_notify after the rest is encrypted and sent; the descriptor
+        // must not be shut down below it.
+        m_socket->disconnectFromHost();
+        QTimer::singleShot(FlushTimeoutMs, this, [this] {
+            m_socket->abort();
+            deleteLater();
+        });
         return;
     }
     // A lingering close: send the rest, then end our direction only and discard whatever the
