@@ -37,6 +37,19 @@ QStringList column(const QAbstractItemModel &model, int col)
     return values;
 }
 
+// A registry editor whose runner has no plug-ins: the gateway thing alone.
+struct EditorOnRunner
+{
+    QTemporaryDir noPlugins;
+    RunnerHost host{noPlugins.path() + "/bin"};
+    RegThingsEditor editor;
+    EditorOnRunner()
+    {
+        host.start();
+        editor.attach(&host);
+    }
+};
+
 } // namespace
 
 class TestRegistry : public QObject
@@ -96,11 +109,8 @@ private slots:
                       .toJson(QJsonDocument::Compact));
 
         // The runner alone writes the pool: the editor asks it to forget.
-        QTemporaryDir noPlugins;
-        RunnerHost host(noPlugins.path() + "/bin");
-        host.start();
-        RegThingsEditor editor;
-        editor.attach(&host);
+        EditorOnRunner fixture;
+        RegThingsEditor &editor = fixture.editor;
         QSignalSpy modified(&editor, &RegThingsEditor::modified);
         auto *forget = editor.findChild<QPushButton *>("forgetButton");
         QVERIFY(forget);
@@ -139,18 +149,15 @@ private slots:
         for (int i = 0; i < 100; ++i)
             devices.append(entry(QString::number(i), QString("alias%1").arg(i)));
         storePool(QJsonDocument(QJsonObject{{"devices", devices}}).toJson(QJsonDocument::Compact));
-        QTemporaryDir noPlugins;
-        RunnerHost host(noPlugins.path() + "/bin");
-        host.start();
-        RegThingsEditor editor;
-        editor.attach(&host);
+        EditorOnRunner fixture;
+        RegThingsEditor &editor = fixture.editor;
         QSignalSpy modified(&editor, &RegThingsEditor::modified);
         auto *forget = editor.findChild<QPushButton *>("forgetButton");
         for (int round = 0; round < 100; ++round) {
             editor.sync();
             editor.view()->selectRow(0);
-            host.call(&CxgatewRunner::renameThing, QStringLiteral("gateway_200_?"),
-                      QString("Gate %1").arg(round));
+            fixture.host.call(&CxgatewRunner::renameThing, QStringLiteral("gateway_200_?"),
+                              QString("Gate %1").arg(round));
             forget->click();
             QTRY_COMPARE(modified.count(), round + 1);
             const QList<PoolEntry> pool = DevicePool::entries();
