@@ -17,6 +17,8 @@ inline constexpr SettingKey CloudSerial = SettingKey::text("Cloud/Serial", "");
 inline constexpr SettingKey CloudOutboxMessages =
     SettingKey::number("Cloud/OutboxMessages", 100000, 100, 10000000);
 inline constexpr SettingKey CloudOutboxMB = SettingKey::number("Cloud/OutboxMB", 64, 1, 4096);
+// State reports sent ahead of their acknowledgements: how many may wait for the broker at once.
+inline constexpr SettingKey CloudInFlight = SettingKey::number("Cloud/InFlight", 20, 1, 100);
 
 // Start-up stores the language and the theme it chose; absent, the system's locale decides.
 inline constexpr SettingKey UiLanguage = SettingKey::text("UI/Language", SettingKey::SystemLocale);
@@ -52,33 +54,20 @@ inline constexpr SettingKey UpdatesLastCheck = SettingKey::text("Updates/LastChe
 inline constexpr SettingKey UpdatesAuto = SettingKey::flag("Updates/Auto", true);
 
 inline constexpr const SettingKey *All[] = {
-    &CloudHost,
-    &CloudPort,
-    &CloudInterval,
-    &CloudKeepAlive,
-    &CloudSerial,
-    &CloudOutboxMessages,
-    &CloudOutboxMB,
-    &UiLanguage,
-    &UiDark,
-    &UiState,
-    &UiGeom,
-    &SystemWindow,
-    &SystemState,
-    &SystemAutoScan,
-    &SystemScanInterval,
-    &SystemCloseToTray,
-    &SystemStartHidden,
-    &SystemAutostart,
-    &SystemExportDirectory,
-    &SystemVersion,
-    &DevicesPool,
-    &WebCloud,
-    &WebRegPage,
-    &WebRegEndpoint,
-    &WebUpdateUrl,
-    &UpdatesInterval,
-    &UpdatesLastCheck,
+    &CloudHost,         &CloudPort,
+    &CloudInterval,     &CloudKeepAlive,
+    &CloudSerial,       &CloudOutboxMessages,
+    &CloudOutboxMB,     &CloudInFlight,
+    &UiLanguage,        &UiDark,
+    &UiState,           &UiGeom,
+    &SystemWindow,      &SystemState,
+    &SystemAutoScan,    &SystemScanInterval,
+    &SystemCloseToTray, &SystemStartHidden,
+    &SystemAutostart,   &SystemExportDirectory,
+    &SystemVersion,     &DevicesPool,
+    &WebCloud,          &WebRegPage,
+    &WebRegEndpoint,    &WebUpdateUrl,
+    &UpdatesInterval,   &UpdatesLastCheck,
     &UpdatesAuto,
 };
 
