@@ -35,7 +35,7 @@ void BenchReport::addValue(const QString &id, const QString &figure, double valu
 {
     Summary s;
     s.count = 1;
-    s.min = s.median = s.p99 = s.max = value;
+    s.min = s.median = s.p99 = s.p999 = s.max = value;
     add({id, figure, unit, s, QString(), QString(), note});
 }
 
@@ -52,6 +52,12 @@ void BenchReport::addMissing(const QString &id, const QString &figure, const QSt
 
 void BenchReport::setTarget(const QString &id, const QString &text, Statistic statistic, double limit)
 {
+    setTarget(id, text, {{statistic, limit}});
+}
+
+void BenchReport::setTarget(const QString &id, const QString &text,
+                            const QList<QPair<Statistic, double>> &checks)
+{
     for (Row &row : m_rows) {
         if (row.id != id)
             continue;
@@ -60,10 +66,25 @@ void BenchReport::setTarget(const QString &id, const QString &text, Statistic st
             row.verdict = QString();
             return;
         }
-        const double value = statistic == Median ? row.summary.median
-                             : statistic == P99  ? row.summary.p99
-                                                 : row.summary.max;
-        row.verdict = value <= limit ? QStringLiteral("met") : QStringLiteral("missed");
+        bool met = true;
+        for (const auto &check : checks) {
+            const Summary &s = row.summary;
+            switch (check.first) {
+            case Median:
+                met = met && s.median <= check.second;
+                break;
+            case P99:
+                met = met && s.p99 <= check.second;
+                break;
+            case Max:
+                met = met && s.max <= check.second;
+                break;
+            case MedianAtLeast:
+                met = met && s.median >= check.second;
+                break;
+            }
+        }
+        row.verdict = met ? QStringLiteral("met") : QStringLiteral("missed");
         return;
     }
 }
@@ -76,8 +97,12 @@ QString BenchReport::markdown() const
     for (const Row &row : m_rows) {
         const Summary &s = row.summary;
         QString figure = row.figure;
-        if (!row.note.isEmpty())
-            figure += QStringLiteral(" (%1)").arg(row.note);
+        QString note = row.note;
+        if (s.count >= P999MinimumCount)
+            note += (note.isEmpty() ? QString() : QStringLiteral(", ")) + QStringLiteral("p99.9 ") +
+                    formatNumber(s.p999);
+        if (!note.isEmpty())
+            figure += QStringLiteral(" (%1)").arg(note);
         if (s.isEmpty()) {
             lines << QStringLiteral("| %1 | %2 | 0 | - | - | - | - | %3 | %4 |")
                          .arg(figure, row.unit, row.target, row.verdict);
@@ -108,6 +133,7 @@ QJsonObject BenchReport::json() const
             o.insert(QStringLiteral("min"), row.summary.min);
             o.insert(QStringLiteral("median"), row.summary.median);
             o.insert(QStringLiteral("p99"), row.summary.p99);
+            o.insert(QStringLiteral("p999"), row.summary.p999);
             o.insert(QStringLiteral("max"), row.summary.max);
         }
         if (!row.target.isEmpty())

@@ -26,9 +26,11 @@ public:
                   const QString &note = QString());
     void addSummary(const QString &id, const QString &figure, const Summary &summary, const QString &unit,
                     const QString &note = QString());
-    // Sets the target of the row and judges its figure: at the given statistic, value <= limit.
-    enum Statistic { Median, P99, Max };
+    // Sets the target of the row and judges its figure: at the given statistic, value <= limit;
+    // MedianAtLeast: median >= limit (a rate). Several checks are met only together.
+    enum Statistic { Median, P99, Max, MedianAtLeast };
     void setTarget(const QString &id, const QString &text, Statistic statistic, double limit);
+    void setTarget(const QString &id, const QString &text, const QList<QPair<Statistic, double>> &checks);
     // A row that could not be measured still appears, with the reason.
     void addMissing(const QString &id, const QString &figure, const QString &reason);
 
@@ -42,6 +44,9 @@ private:
     QList<Row> m_rows;
     QJsonObject m_meta;
 };
+
+// Series of at least this many samples show their p99.9 too.
+constexpr int P999MinimumCount = 1000;
 
 // Numbers as the table prints them: three significant digits, at most three decimals.
 QString formatNumber(double value);

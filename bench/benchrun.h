@@ -24,7 +24,7 @@ class SimulatedHidDevice;
 struct BenchOptions
 {
     bool quick = false;
-    int latencySamples = 60;
+    int latencySamples = 1000;
     int floorSamples = 200;
     int idleSeconds = 60;
     int soakSeconds = 600;
@@ -34,7 +34,7 @@ struct BenchOptions
     int syntheticSeconds = 30;
     int reportRepeats = 20;
     int warmupSeconds = 10;
-    int outboxSamples = 300;
+    int outboxSamples = 1000;
     int outboxReports = 100000;
     int pairRounds = 3;
     int pairSeconds = 30;

@@ -14,8 +14,12 @@ Summary summarize(QVector<double> samples)
     s.min = samples.first();
     s.max = samples.last();
     s.median = n % 2 ? samples.at(n / 2) : (samples.at(n / 2 - 1) + samples.at(n / 2)) / 2;
-    const int rank = int(std::ceil(0.99 * n));
-    s.p99 = samples.at(qBound(0, rank - 1, n - 1));
+    auto nearestRank = [&samples, n](double share) {
+        const int rank = int(std::ceil(share * n));
+        return samples.at(qBound(0, rank - 1, n - 1));
+    };
+    s.p99 = nearestRank(0.99);
+    s.p999 = nearestRank(0.999);
     return s;
 }
 
@@ -28,6 +32,7 @@ Summary difference(const Summary &a, const Summary &b)
     d.min = a.min - b.min;
     d.median = a.median - b.median;
     d.p99 = a.p99 - b.p99;
+    d.p999 = a.p999 - b.p999;
     d.max = a.max - b.max;
     return d;
 }

@@ -21,13 +21,14 @@ struct Summary
     double min = 0;
     double median = 0;
     double p99 = 0;
+    double p999 = 0; // p99.9
     double max = 0;
 
     bool isEmpty() const { return count == 0; }
 };
 
-// Median of an even count is the mean of the two middle values; p99 is the nearest-rank value
-// (the smallest sample that at least 99 % of the samples do not exceed).
+// Median of an even count is the mean of the two middle values; p99 and p99.9 are nearest-rank
+// values (the smallest sample that at least 99 % or 99.9 % of the samples do not exceed).
 Summary summarize(QVector<double> samples);
 
 // The ratios a[i] / b[i] of two series measured in pairs. A pair with a negative a (nothing

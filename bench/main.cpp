@@ -77,6 +77,9 @@ int main(int argc, char *argv[])
                                   QStringLiteral("s"));
     const QCommandLineOption samples(QStringLiteral("latency-samples"),
                                      QStringLiteral("Readings per latency run."), QStringLiteral("n"));
+    const QCommandLineOption outboxSamples(QStringLiteral("outbox-samples"),
+                                           QStringLiteral("Readings of the outbox's latency rounds."),
+                                           QStringLiteral("n"));
     const QCommandLineOption sensors(QStringLiteral("hid-sensors"),
                                      QStringLiteral("Sensors of the HID scale run."), QStringLiteral("n"));
     const QCommandLineOption things(QStringLiteral("synthetic-things"),
@@ -95,7 +98,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption json(QStringLiteral("json"),
                                   QStringLiteral("Where to write the figures as JSON."),
                                   QStringLiteral("file"), QStringLiteral("bench-results.json"));
-    parser.addOptions({quick, soak, idle, samples, sensors, things, rounds, pairSeconds, only, json});
+    parser.addOptions(
+        {quick, soak, idle, samples, outboxSamples, sensors, things, rounds, pairSeconds, only, json});
     parser.process(app);
 
     BenchOptions options;
@@ -108,6 +112,7 @@ int main(int argc, char *argv[])
     number(soak, options.soakSeconds);
     number(idle, options.idleSeconds);
     number(samples, options.latencySamples);
+    number(outboxSamples, options.outboxSamples);
     number(sensors, options.hidSensors);
     number(things, options.syntheticThings);
     number(rounds, options.pairRounds);

@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QtGlobal>
 
+#include <algorithm>
 #include <atomic>
 
 // The CA bundle is compiled into the core library; a static library needs its resources pulled in.
@@ -292,9 +293,15 @@ void CalvexCloudClient::stopClient()
         }
         emit connectivityChanged(false);
     }
-    // The report in flight, if any, stays first in the outbox and goes out again on the next
+    // The reports in flight, if any, stay first in the outbox and go out again on the next
     // connection.
-    m_inflight = 0;
+    forgetInFlight();
+}
+
+void CalvexCloudClient::forgetInFlight()
+{
+    m_inflight.clear();
+    m_lastSent = 0;
 }
 
 void CalvexCloudClient::subscribe(const QString &tid)
@@ -330,36 +337,38 @@ void CalvexCloudClient::publish(const QString &tid, const QByteArray &data)
     scheduleCommit();
 }
 
-// Hands the oldest report to the library unless one is in flight: one report per acknowledgement.
+// Hands the next reports to the library, in queue order, while fewer than the limit wait for their
+// acknowledgements.
 void CalvexCloudClient::sendNextQueued()
 {
-    if (!m_client || m_inflight != 0)
+    if (!m_client)
         return;
     Outbox &box = outbox();
-    while (const Outbox::Entry *head = box.head()) {
-        if (m_recipientCheck && !m_recipientCheck(head->tid)) {
-            qCritical("Dropped a report for %s, which this gateway no longer holds",
-                      qUtf8Printable(head->tid));
-            box.dropHead();
-            scheduleCommit();
-            backlogTouched();
-            continue;
-        }
-        MqttMessage message;
-        message.topic = stateTopic(head->tid);
-        message.payload = head->payload;
-        message.qos = ReportQos;
-        const quint16 packet = m_client->publish(message);
-        if (packet != 0) {
-            m_inflight = head->id;
-            m_inflightPacket = packet;
+    while (int(m_inflight.size()) < m_inFlightLimit) {
+        const Outbox::Entry *next = box.next(m_lastSent);
+        if (!next)
             return;
+        if (m_recipientCheck && !m_recipientCheck(next->tid)) {
+            qCritical("Dropped a report for %s, which this gateway no longer holds",
+                      qUtf8Printable(next->tid));
+        } else {
+            MqttMessage message;
+            message.topic = stateTopic(next->tid);
+            message.payload = next->payload;
+            message.qos = ReportQos;
+            const qint64 id = next->id;
+            const quint16 packet = m_client->publish(message);
+            if (packet != 0) {
+                m_inflight.push_back({packet, id});
+                m_lastSent = id;
+                continue;
+            }
+            if (!m_client->isConnectedToHost())
+                return; // it waits for the next connection
+            // Refused while connected (a topic MQTT cannot carry): it would block every later report.
+            qCritical("Dropped a report for %s that the MQTT library refused", qUtf8Printable(next->tid));
         }
-        if (!m_client->isConnectedToHost())
-            return; // it waits for the next connection
-        // Refused while connected (a topic MQTT cannot carry): it would block every later report.
-        qCritical("Dropped a report for %s that the MQTT library refused", qUtf8Printable(head->tid));
-        box.dropHead();
+        box.drop(next->id);
         scheduleCommit();
         backlogTouched();
     }
@@ -389,6 +398,7 @@ void CalvexCloudClient::applyOutboxSettings()
     limits.messages = outboxBound(settings, Key::CloudOutboxMessages);
     limits.bytes = qint64(outboxBound(settings, Key::CloudOutboxMB)) * 1024 * 1024;
     m_outbox->setLimits(limits);
+    m_inFlightLimit = outboxBound(settings, Key::CloudInFlight);
     scheduleCommit();
     backlogTouched();
 }
@@ -403,7 +413,7 @@ void CalvexCloudClient::discardBacklog()
     outbox().clear();
     outbox().commit();
     scheduleCommit();
-    m_inflight = 0;
+    // What is in flight stays counted until acknowledged; newer reports have larger ids.
     backlogTouched();
 }
 
@@ -453,7 +463,7 @@ void CalvexCloudClient::announceBacklog()
 void CalvexCloudClient::client_connected()
 {
     m_reportedFailure.clear();
-    m_inflight = 0;
+    forgetInFlight();
     emit connectivityChanged(true);
     if (!m_client)
         return;
@@ -464,8 +474,8 @@ void CalvexCloudClient::client_connected()
 
 void CalvexCloudClient::client_disconnected()
 {
-    // What was in flight may or may not have reached the broker: it goes again, first.
-    m_inflight = 0;
+    // What was in flight may or may not have reached the broker: it goes again, first, in order.
+    forgetInFlight();
     emit connectivityChanged(false);
 }
 
@@ -507,9 +517,12 @@ void CalvexCloudClient::client_unsubscribed(const QString &topic)
 
 void CalvexCloudClient::client_published(const MqttMessage &message)
 {
-    if (m_inflight != 0 && message.id == m_inflightPacket) {
-        outbox().remove(m_inflight);
-        m_inflight = 0;
+    // Acknowledgements may come in any order: each takes out its own report.
+    const auto sent = std::find_if(m_inflight.begin(), m_inflight.end(),
+                                   [&message](const Sent &s) { return s.packet == message.id; });
+    if (sent != m_inflight.end()) {
+        outbox().remove(sent->id);
+        m_inflight.erase(sent);
         scheduleCommit();
         backlogTouched();
     }

@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QTimer;
 
@@ -21,9 +22,9 @@ class QTimer;
 // states go out on "things/<tid>/state", updates come in on "things/<tid>/update". Subscriptions
 // are remembered and renewed on every connect. Every state report enters the outbox (on disk) first
 // and leaves it only when the broker has acknowledged it (QoS 1): reports go out strictly in order,
-// one per acknowledgement, and a report may arrive twice only when it was in flight as a connection
-// dropped. The outbox outlives stops, restarts and crashes. Lives on one thread; the MQTT
-// connection is its child.
+// up to Cloud/InFlight of them ahead of their acknowledgements, and a report may arrive twice only
+// when it was in flight as a connection dropped. The outbox outlives stops, restarts and crashes.
+// Lives on one thread; the MQTT connection is its child.
 class CalvexCloudClient : public QObject
 {
     Q_OBJECT
@@ -50,9 +51,13 @@ public:
 
     // The outbox: its database is opened at the first use (or right after construction, from the
     // event loop). Its bounds are the settings Cloud/OutboxMessages and Cloud/OutboxMB, read again at
-    // every connect and by applyOutboxSettings.
+    // every connect and by applyOutboxSettings, like Cloud/InFlight, the number of reports sent and
+    // not acknowledged yet that may be out at once.
     Outbox &outbox();
     void applyOutboxSettings();
+    int inFlightLimit() const { return m_inFlightLimit; }
+    // Reports handed to the library and waiting for their acknowledgements.
+    int inFlight() const { return int(m_inflight.size()); }
     OutboxBacklog backlog();
     // Forgets every waiting report: the identity they were sent under is void.
     void discardBacklog();
@@ -113,11 +118,20 @@ private:
     void announceBacklog();
     void scheduleCommit();
 
+    struct Sent
+    {
+        quint16 packet;
+        qint64 id; // in the outbox
+    };
+    // The connection ended: whatever it had in flight goes again, from the oldest report on.
+    void forgetInFlight();
+
     QMqttConnection *m_client = nullptr;
     QSet<QString> m_topics;
     std::unique_ptr<Outbox> m_outbox; // null until first used
-    qint64 m_inflight = 0;            // outbox id of the report awaiting its acknowledgement
-    quint16 m_inflightPacket = 0;     // its packet id
+    std::vector<Sent> m_inflight;     // reports awaiting their acknowledgements, in sending order
+    qint64 m_lastSent = 0;            // outbox id of the newest report handed to the library
+    int m_inFlightLimit = 20;
     std::function<bool(const QString &)> m_recipientCheck;
     QTimer *m_backlogTimer = nullptr;
     QTimer *m_commitTimer = nullptr;

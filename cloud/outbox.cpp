@@ -13,6 +13,8 @@
 namespace {
 
 constexpr char DatabaseName[] = "outbox.db";
+// Stored rows read at once as the queue is walked: one query serves a window of reports in flight.
+constexpr int AheadBatch = 128;
 // Ids are given by the outbox, counting on from the largest ever used in this run, so a late
 // acknowledgement cannot hit a newer report even after the table emptied.
 constexpr char Schema[] = "CREATE TABLE IF NOT EXISTS outbox(id INTEGER PRIMARY KEY, "
@@ -38,6 +40,25 @@ Outbox::Entry rowEntry(sqlite3_stmt *statement)
                                sqlite3_column_bytes(statement, 2));
     entry.queued = sqlite3_column_int64(statement, 3);
     return entry;
+}
+
+bool byId(const Outbox::Entry &entry, qint64 id)
+{
+    return entry.id < id;
+}
+
+// The entry of a queue (in id order) with this id, or end.
+std::deque<Outbox::Entry>::iterator findId(std::deque<Outbox::Entry> &queue, qint64 id)
+{
+    const auto it = std::lower_bound(queue.begin(), queue.end(), id, byId);
+    return it != queue.end() && it->id == id ? it : queue.end();
+}
+
+// The first entry of a queue (in id order) queued after this id, or null.
+const Outbox::Entry *firstAfter(const std::deque<Outbox::Entry> &queue, qint64 id)
+{
+    const auto it = std::lower_bound(queue.begin(), queue.end(), id + 1, byId);
+    return it != queue.end() ? &*it : nullptr;
 }
 
 void removeDatabaseFiles(const QString &path)
@@ -78,7 +99,7 @@ bool Outbox::exec(const char *sql)
 void Outbox::close()
 {
     m_inTransaction = false; // closing rolls back what was not committed
-    for (sqlite3_stmt **statement : {&m_insert, &m_delete, &m_first}) {
+    for (sqlite3_stmt **statement : {&m_insert, &m_delete, &m_after}) {
         sqlite3_finalize(*statement);
         *statement = nullptr;
     }
@@ -140,13 +161,15 @@ Outbox::Opened Outbox::tryOpen(const QString &path, QString *why)
     sqlite3_finalize(totals);
     if (!counted || !prepare(&m_insert, "INSERT INTO outbox(id, tid, payload, queued) VALUES(?, ?, ?, ?)") ||
         !prepare(&m_delete, "DELETE FROM outbox WHERE id = ?") ||
-        !prepare(&m_first, "SELECT id, tid, payload, queued FROM outbox ORDER BY id LIMIT 1"))
+        !prepare(&m_after, "SELECT id, tid, payload, queued FROM outbox WHERE id > ? ORDER BY id LIMIT ?"))
         return failed();
     m_stored = count;
     m_count = count;
     m_bytes = bytes;
     m_lastId = qMax(m_lastId, lastId);
-    if (!loadHead())
+    m_ahead.clear();
+    m_aheadThrough = 0;
+    if (m_stored > 0 && !loadAhead())
         return failed();
     return Opened::Yes;
 }
@@ -161,7 +184,8 @@ bool Outbox::open(const QString &path)
     early.swap(m_memory);
     m_count = 0;
     m_bytes = 0;
-    m_head = Entry();
+    m_ahead.clear();
+    m_aheadThrough = 0;
 
     QString why;
     Opened result = tryOpen(path, &why);
@@ -204,18 +228,54 @@ void Outbox::setLimits(const Limits &limits)
         dropOldest();
 }
 
-bool Outbox::loadHead()
+bool Outbox::loadAhead()
 {
-    if (!m_db || m_stored == 0) {
-        m_head = m_memory.empty() ? Entry() : m_memory.front();
-        return true;
+    sqlite3_bind_int64(m_after, 1, m_aheadThrough);
+    sqlite3_bind_int(m_after, 2, AheadBatch);
+    int rc;
+    int read = 0;
+    while ((rc = sqlite3_step(m_after)) == SQLITE_ROW) {
+        m_ahead.push_back(rowEntry(m_after));
+        ++read;
     }
-    sqlite3_reset(m_first);
-    const int rc = sqlite3_step(m_first);
-    if (rc == SQLITE_ROW)
-        m_head = rowEntry(m_first);
-    sqlite3_reset(m_first);
-    return rc == SQLITE_ROW;
+    sqlite3_reset(m_after);
+    if (read > 0)
+        m_aheadThrough = m_ahead.back().id;
+    // No row where one should be: the database is not what it was.
+    return rc == SQLITE_DONE && read > 0;
+}
+
+void Outbox::keepHeadLoaded()
+{
+    if (m_db && m_stored > 0 && m_ahead.empty() && !loadAhead())
+        fallBack("read the next report");
+}
+
+const Outbox::Entry *Outbox::head() const
+{
+    if (m_count == 0)
+        return nullptr;
+    if (m_db && m_stored > 0)
+        return m_ahead.empty() ? nullptr : &m_ahead.front();
+    return m_memory.empty() ? nullptr : &m_memory.front();
+}
+
+const Outbox::Entry *Outbox::next(qint64 afterId)
+{
+    if (m_db && m_stored > 0) {
+        // Stored rows first: those read already, else the next batch while rows are left unread.
+        while (true) {
+            if (const Entry *entry = firstAfter(m_ahead, afterId))
+                return entry;
+            if (int(m_ahead.size()) >= m_stored)
+                break;
+            if (!loadAhead()) {
+                fallBack("read the next report");
+                return firstAfter(m_memory, afterId);
+            }
+        }
+    }
+    return firstAfter(m_memory, afterId);
 }
 
 bool Outbox::beginChange()
@@ -253,14 +313,33 @@ void Outbox::commit()
         return;
     }
     m_inTransaction = false;
+    // With every stored row read already, the rows just written join them at no cost.
+    if (int(m_ahead.size()) == m_stored && !m_memory.empty()) {
+        m_ahead.insert(m_ahead.end(), m_memory.begin(), m_memory.end());
+        m_aheadThrough = m_memory.back().id;
+    }
     m_stored += int(m_memory.size());
     m_memory.clear();
 }
 
-bool Outbox::deleteRow(qint64 id)
+bool Outbox::deleteRow(qint64 id, qint64 *size)
 {
+    *size = -1;
     if (!beginChange())
         return false;
+    if (id > m_aheadThrough) {
+        // A row not read yet: its size comes from the database.
+        sqlite3_stmt *measure = nullptr;
+        if (!prepare(&measure, "SELECT LENGTH(payload) + LENGTH(CAST(tid AS BLOB)) FROM outbox WHERE id = ?"))
+            return false;
+        sqlite3_bind_int64(measure, 1, id);
+        const int rc = sqlite3_step(measure);
+        if (rc == SQLITE_ROW)
+            *size = sqlite3_column_int64(measure, 0);
+        sqlite3_finalize(measure);
+        if (rc != SQLITE_ROW)
+            return rc == SQLITE_DONE;
+    }
     sqlite3_bind_int64(m_delete, 1, id);
     const int rc = sqlite3_step(m_delete);
     sqlite3_reset(m_delete);
@@ -284,8 +363,6 @@ qint64 Outbox::append(const QString &tid, const QByteArray &payload, qint64 queu
 
     entry.id = ++m_lastId;
     m_memory.push_back(entry); // written with the next commit
-    if (m_count == 0)
-        m_head = entry;
     ++m_count;
     m_bytes += size;
     return entry.id;
@@ -293,10 +370,8 @@ qint64 Outbox::append(const QString &tid, const QByteArray &payload, qint64 queu
 
 void Outbox::dropOldest()
 {
-    if (m_count == 0)
-        return;
-    ++m_dropped;
-    remove(m_head.id);
+    if (const Entry *oldest = head())
+        drop(oldest->id);
 }
 
 void Outbox::dropHead()
@@ -304,30 +379,47 @@ void Outbox::dropHead()
     dropOldest();
 }
 
+void Outbox::drop(qint64 id)
+{
+    const int before = m_count;
+    remove(id);
+    if (m_count < before)
+        ++m_dropped;
+}
+
 void Outbox::remove(qint64 id)
 {
-    // Reports leave in order: only the oldest can be acknowledged; any other id was dropped before.
-    if (m_count == 0 || id != m_head.id)
+    if (m_count == 0 || id <= 0)
         return;
-    if (m_db && m_stored > 0) {
-        if (!deleteRow(id)) {
+    // Stored rows are older than every report not written yet.
+    if (m_db && m_stored > 0 && (m_memory.empty() || id < m_memory.front().id)) {
+        const auto it = findId(m_ahead, id);
+        if (it == m_ahead.end() && id <= m_aheadThrough)
+            return; // gone already
+        qint64 size = -1;
+        if (!deleteRow(id, &size)) {
             fallBack("remove a sent report");
         } else {
-            --m_stored;
-            --m_count;
-            m_bytes -= m_head.size();
-            if (!loadHead())
-                fallBack("read the next report");
+            if (it != m_ahead.end()) {
+                size = it->size();
+                m_ahead.erase(it);
+            }
+            if (size >= 0) {
+                --m_stored;
+                --m_count;
+                m_bytes -= size;
+            }
+            keepHeadLoaded();
             return;
         }
     }
     // Not written yet (an acknowledgement that beat the commit costs no disk at all), or in memory.
-    if (!m_memory.empty() && m_memory.front().id == id) {
-        m_bytes -= m_memory.front().size();
-        m_memory.pop_front();
+    const auto it = findId(m_memory, id);
+    if (it != m_memory.end()) {
+        m_bytes -= it->size();
+        m_memory.erase(it);
         --m_count;
     }
-    m_head = m_memory.empty() ? Entry() : m_memory.front();
 }
 
 void Outbox::clear()
@@ -335,10 +427,11 @@ void Outbox::clear()
     if (m_db && !(beginChange() && exec("DELETE FROM outbox")))
         fallBack("empty the outbox");
     m_memory.clear();
+    m_ahead.clear();
+    m_aheadThrough = m_lastId;
     m_stored = 0;
     m_count = 0;
     m_bytes = 0;
-    m_head = Entry();
 }
 
 void Outbox::fallBack(const char *what)
@@ -353,27 +446,29 @@ void Outbox::fallBack(const char *what)
             rows.push_back(rowEntry(all));
     }
     sqlite3_finalize(all);
-    // A failed statement may have rolled the open transaction back. What waits is known anyway:
-    // every report from the current head on. Rows before it left already; the reports not written
-    // yet come after every row read (or were written by the transaction that survived).
-    const qint64 firstWaiting = m_count > 0 ? m_head.id : m_lastId + 1;
-    rows.erase(rows.begin(), std::find_if(rows.begin(), rows.end(),
-                                          [firstWaiting](const Entry &e) { return e.id >= firstWaiting; }));
+    // A failed statement may have rolled the open transaction back. What waits up to m_aheadThrough
+    // is known anyway: the rows read ahead (the others left already). Rows after them come from the
+    // database; the reports not written yet come after every row read (or were written by the
+    // transaction that survived).
+    const qint64 through = m_aheadThrough;
+    rows.erase(rows.begin(),
+               std::find_if(rows.begin(), rows.end(), [through](const Entry &e) { return e.id > through; }));
+    rows.insert(rows.begin(), m_ahead.begin(), m_ahead.end());
     const qint64 lastRead = rows.empty() ? 0 : rows.back().id;
     for (const Entry &entry : m_memory) {
-        if (entry.id > lastRead && entry.id >= firstWaiting)
+        if (entry.id > lastRead)
             rows.push_back(entry);
     }
     close();
     removeDatabaseFiles(m_path);
 
     m_memory.swap(rows);
+    m_ahead.clear();
     m_stored = 0;
     m_count = int(m_memory.size());
     m_bytes = 0;
     for (const Entry &entry : m_memory)
         m_bytes += entry.size();
-    m_head = m_memory.empty() ? Entry() : m_memory.front();
     if (!m_announcedMemory) {
         m_announcedMemory = true;
         qCritical("The outbox database %s failed to %s (%s): reports waiting for the cloud are kept in "
@@ -386,7 +481,8 @@ OutboxBacklog Outbox::backlog() const
 {
     OutboxBacklog backlog;
     backlog.waiting = m_count;
-    backlog.oldestQueued = m_count > 0 ? m_head.queued : 0;
+    const Entry *oldest = head();
+    backlog.oldestQueued = oldest ? oldest->queued : 0;
     backlog.dropped = m_dropped;
     backlog.memoryOnly = m_announcedMemory && !m_db;
     return backlog;

@@ -27,8 +27,9 @@ struct OutboxBacklog
 };
 Q_DECLARE_METATYPE(OutboxBacklog)
 
-// The state reports that wait for the broker's acknowledgement, first in first out, in an SQLite
-// database (WAL, exclusively locked: one process per database) so they outlive the process. Changes
+// The state reports that wait for the broker's acknowledgement, in queue order, in an SQLite
+// database (WAL, exclusively locked: one process per database) so they outlive the process. A report
+// leaves on its own acknowledgement, whatever the order the acknowledgements come in. Changes
 // wait in memory until commit(), which writes them in one transaction: the owner commits a few
 // milliseconds after a report was queued, so that a report acknowledged before never touches the
 // disk; acknowledgements of stored reports may wait for the next commit too (a crash before it
@@ -76,9 +77,16 @@ public:
     // bound is dropped at once (and counted), returning 0.
     qint64 append(const QString &tid, const QByteArray &payload, qint64 queuedMs);
     // The oldest report, or null when none waits. Valid until the next change.
-    const Entry *head() const { return m_count > 0 ? &m_head : nullptr; }
-    // The broker acknowledged this report: it leaves. Unknown ids (already dropped) are ignored.
+    const Entry *head() const;
+    // The oldest report queued after the one with this id (which need not wait any more), or null
+    // when there is none; next(0) is head(). Walks the queue in order without taking anything out, as
+    // the reports go out ahead of their acknowledgements. Valid until the next change.
+    const Entry *next(qint64 afterId);
+    // The broker acknowledged this report: it leaves, whatever its place in the queue. Unknown ids
+    // (already dropped) are ignored.
     void remove(qint64 id);
+    // Gives up this report and counts it as dropped; unknown ids are ignored.
+    void drop(qint64 id);
     // Gives up the oldest report and counts it as dropped.
     void dropHead();
     // Forgets every report (the identity they were sent under is void); nothing is counted.
@@ -103,8 +111,12 @@ private:
     void close();
     bool prepare(sqlite3_stmt **statement, const char *sql);
     bool exec(const char *sql);
-    bool loadHead();
-    bool deleteRow(qint64 id);
+    // Reads the next stored rows after those in m_ahead; false when the database failed.
+    bool loadAhead();
+    // Makes sure the oldest stored row is in m_ahead.
+    void keepHeadLoaded();
+    // Deletes a stored row; *size receives its size, -1 when there was no such row.
+    bool deleteRow(qint64 id, qint64 *size);
     bool beginChange();
     void makeRoom(qint64 size);
     void dropOldest();
@@ -115,19 +127,22 @@ private:
     sqlite3 *m_db = nullptr;
     sqlite3_stmt *m_insert = nullptr;
     sqlite3_stmt *m_delete = nullptr;
-    sqlite3_stmt *m_first = nullptr;
+    sqlite3_stmt *m_after = nullptr;
     QString m_path;
     bool m_announcedMemory = false;
 
     // Every report without a database; with one, those queued since the last commit (newer than
     // every stored row).
     std::deque<Entry> m_memory;
+    // The oldest stored rows, in id order: every stored row up to m_aheadThrough, read in batches as
+    // the queue is walked (reports in flight and the next ones to send).
+    std::deque<Entry> m_ahead;
+    qint64 m_aheadThrough = 0;
     int m_stored = 0; // rows in the database
     bool m_inTransaction = false;
     qint64 m_lastId = 0; // the largest id given, in either storage
 
     Limits m_limits;
-    Entry m_head; // a copy of the oldest report (either storage)
     int m_count = 0;
     qint64 m_bytes = 0;
     qint64 m_dropped = 0;

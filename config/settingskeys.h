@@ -17,6 +17,8 @@ inline constexpr SettingKey CloudSerial = SettingKey::text("Cloud/Serial", "");
 inline constexpr SettingKey CloudOutboxMessages =
     SettingKey::number("Cloud/OutboxMessages", 100000, 100, 10000000);
 inline constexpr SettingKey CloudOutboxMB = SettingKey::number("Cloud/OutboxMB", 64, 1, 4096);
+// State reports sent ahead of their acknowledgements: how many may wait for the broker at once.
+inline constexpr SettingKey CloudInFlight = SettingKey::number("Cloud/InFlight", 20, 1, 100);
 
 // Bounds of the local history of every thing's states: when either is exceeded, the oldest go.
 inline constexpr SettingKey HistoryDays = SettingKey::number("History/Days", 30, 1, 3650);
@@ -56,35 +58,21 @@ inline constexpr SettingKey UpdatesLastCheck = SettingKey::text("Updates/LastChe
 inline constexpr SettingKey UpdatesAuto = SettingKey::flag("Updates/Auto", true);
 
 inline constexpr const SettingKey *All[] = {
-    &CloudHost,
-    &CloudPort,
-    &CloudInterval,
-    &CloudKeepAlive,
-    &CloudSerial,
-    &CloudOutboxMessages,
-    &CloudOutboxMB,
-    &HistoryDays,
-    &HistoryMB,
-    &UiLanguage,
-    &UiDark,
-    &UiState,
-    &UiGeom,
-    &SystemWindow,
-    &SystemState,
-    &SystemAutoScan,
-    &SystemScanInterval,
-    &SystemCloseToTray,
-    &SystemStartHidden,
-    &SystemAutostart,
-    &SystemExportDirectory,
-    &SystemVersion,
-    &DevicesPool,
-    &WebCloud,
-    &WebRegPage,
-    &WebRegEndpoint,
-    &WebUpdateUrl,
-    &UpdatesInterval,
-    &UpdatesLastCheck,
+    &CloudHost,         &CloudPort,
+    &CloudInterval,     &CloudKeepAlive,
+    &CloudSerial,       &CloudOutboxMessages,
+    &CloudOutboxMB,     &CloudInFlight,
+    &HistoryDays,       &HistoryMB,
+    &UiLanguage,        &UiDark,
+    &UiState,           &UiGeom,
+    &SystemWindow,      &SystemState,
+    &SystemAutoScan,    &SystemScanInterval,
+    &SystemCloseToTray, &SystemStartHidden,
+    &SystemAutostart,   &SystemExportDirectory,
+    &SystemVersion,     &DevicesPool,
+    &WebCloud,          &WebRegPage,
+    &WebRegEndpoint,    &WebUpdateUrl,
+    &UpdatesInterval,   &UpdatesLastCheck,
     &UpdatesAuto,
 };
 

@@ -48,6 +48,10 @@ private slots:
             many.append(i);
         QCOMPARE(summarize(many).p99, 198.0);
         QCOMPARE(summarize(many).median, 100.5);
+        QVector<double> thousands; // p99.9 of 1..2000: the 1998th
+        for (int i = 1; i <= 2000; ++i)
+            thousands.append(i);
+        QCOMPARE(summarize(thousands).p999, 1998.0);
         QCOMPARE(summarize(many.mid(100)).p99, 99.0);
 
         const Summary d = difference(summarize({10, 20, 30}), summarize({1, 2, 3, 4}));

@@ -99,6 +99,7 @@ void TestCXSettings::defaults_data()
     QTest::newRow("interval") << "Cloud/Interval" << QVariant(300);
     QTest::newRow("keepalive") << "Cloud/KeepAlive" << QVariant(300);
     QTest::newRow("serial") << "Cloud/Serial" << QVariant(QString());
+    QTest::newRow("in flight") << "Cloud/InFlight" << QVariant(20);
     QTest::newRow("autoscan") << "System/AutoScan" << QVariant(true);
     QTest::newRow("scan interval") << "System/ScanInterval" << QVariant(1);
     QTest::newRow("close to tray") << "System/CloseToTray" << QVariant(true);

@@ -3,6 +3,7 @@
 #include "fakemqttbroker.h"
 #include "mosquittobroker.h"
 #include "mosquittosubscriber.h"
+#include "settingskeys.h"
 #include "testpki.h"
 
 #include <QDir>
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QSslKey>
 #include <QStandardPaths>
@@ -120,6 +122,7 @@ private slots:
     void tlsFailuresNameTheirReasonOnce_data();
     void tlsFailuresNameTheirReasonOnce();
     void gracefulStop();
+    void pipelinedReportsStayInOrder();
 
 private:
     Pem m_pem;
@@ -721,6 +724,51 @@ void TestCalvexCloudClient::gracefulStop()
     // No reconnection follows a stop.
     QTest::qWait(300);
     QCOMPARE(fake.connectPackets(), 1);
+}
+
+// Reports go out ahead of their acknowledgements, at most Cloud/InFlight at once, in queue order;
+// the broker acknowledges late and newest first. A connection dropped halfway loses none and
+// reorders none: what was in flight goes again, from the oldest report not acknowledged.
+void TestCalvexCloudClient::pipelinedReportsStayInOrder()
+{
+    constexpr int Reports = 500;
+    constexpr int Window = 7;
+    QSettings().setValue(Key::CloudInFlight, Window);
+    FakeMqttBroker fake;
+    fake.setHoldAcks(20);
+    QVERIFY(fake.start());
+    CalvexCloudClient client;
+    QVERIFY(storeTestIdentity(client, QStringLiteral("gateway_200_5521_9")));
+    for (int n = 0; n < Reports; ++n)
+        client.publish(QStringLiteral("t"), QByteArray::number(n));
+    QVERIFY(client.connectToBroker(QStringLiteral("gw"), 30, QStringLiteral("localhost"), fake.port()));
+    QCOMPARE(client.inFlightLimit(), Window);
+    QTRY_VERIFY_WITH_TIMEOUT(fake.publishes().value(0).size() >= Reports / 2, 20000);
+    fake.dropClients();
+    QVERIFY(fake.publishes().at(0).size() < Reports);
+    QTRY_VERIFY(!client.connected());
+    QVERIFY(client.reconnectNow());
+    QTRY_VERIFY_WITH_TIMEOUT(client.outbox().count() == 0, 20000);
+    QSettings().remove(Key::CloudInFlight);
+    QCOMPARE(client.inFlight(), 0);
+    QCOMPARE(fake.mostUnacknowledged(), Window);
+
+    // Within a connection strictly ascending; across them nothing skipped.
+    QCOMPARE(fake.publishes().size(), 2);
+    int delivered = 0; // reports seen so far, 0 .. delivered - 1
+    for (const QStringList &connection : fake.publishes()) {
+        int previous = -1;
+        for (const QString &line : connection) {
+            QVERIFY2(line.startsWith(QLatin1String("things/t/state ")), qPrintable(line));
+            const int n = line.mid(15).toInt();
+            QVERIFY2(
+                n > previous && n <= delivered,
+                qPrintable(QStringLiteral("%1 after %2, %3 delivered").arg(n).arg(previous).arg(delivered)));
+            previous = n;
+            delivered = qMax(delivered, n + 1);
+        }
+    }
+    QCOMPARE(delivered, Reports);
 }
 
 QTEST_GUILESS_MAIN(TestCalvexCloudClient)

@@ -1,6 +1,9 @@
 #include "fakemqttbroker.h"
 
 #include <QSslSocket>
+#include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -31,6 +34,33 @@ FakeMqttBroker::~FakeMqttBroker()
 {
     for (const QPointer<QTcpSocket> &s : qAsConst(m_sockets))
         delete s.data();
+}
+
+void FakeMqttBroker::setHoldAcks(int periodMs)
+{
+    if (!m_ackTimer) {
+        m_ackTimer = new QTimer(this);
+        connect(m_ackTimer, &QTimer::timeout, this, [this] {
+            std::reverse(m_heldAcks.begin(), m_heldAcks.end());
+            for (const HeldAck &ack : qAsConst(m_heldAcks)) {
+                if (ack.socket)
+                    ack.socket->write(QByteArray("\x40\x02", 2) + ack.packetId);
+            }
+            m_heldAcks.clear();
+        });
+    }
+    m_ackTimer->stop();
+    if (periodMs > 0)
+        m_ackTimer->start(periodMs);
+}
+
+void FakeMqttBroker::dropClients()
+{
+    m_heldAcks.clear();
+    for (const QPointer<QTcpSocket> &s : qAsConst(m_sockets)) {
+        if (s)
+            s->abort();
+    }
 }
 
 bool FakeMqttBroker::start()
@@ -74,15 +104,28 @@ void FakeMqttBroker::readPackets(QTcpSocket *socket)
     while ((length = packetLength(buffer, &header)) > 0) {
         const quint8 type = quint8(buffer.at(0)) >> 4;
         const QByteArray packetId = buffer.mid(header, 2);
+        const QByteArray body = buffer.mid(header, length - header);
+        const int qos = (quint8(buffer.at(0)) >> 1) & 3;
         buffer.remove(0, length);
         if (type == 1) { // CONNECT
             ++m_connectPackets;
             if (m_behaviour != AnswerConnack)
                 continue;
+            if (m_returnCode == 0)
+                m_publishes.append(QStringList());
             const char connack[] = {0x20, 0x02, 0x00, char(m_returnCode)};
             socket->write(connack, sizeof connack);
             if (m_returnCode != 0)
-                socket->disconnectFromHost();           // after the CONNACK is out
+                socket->disconnectFromHost();                                 // after the CONNACK is out
+        } else if (type == 3 && body.size() >= 2 && !m_publishes.isEmpty()) { // PUBLISH
+            const int topicLength = quint8(body.at(0)) << 8 | quint8(body.at(1));
+            const int at = 2 + topicLength + (qos > 0 ? 2 : 0);
+            m_publishes.last().append(QString::fromUtf8(body.mid(2, topicLength)) + QLatin1Char(' ') +
+                                      QString::fromUtf8(body.mid(at)));
+            if (qos > 0 && m_ackTimer && m_ackTimer->isActive()) {
+                m_heldAcks.append({socket, body.mid(2 + topicLength, 2)});
+                m_mostUnacknowledged = qMax(m_mostUnacknowledged, int(m_heldAcks.size()));
+            }
         } else if (type == 8 && packetId.size() == 2) { // SUBSCRIBE (one topic)
             socket->write(QByteArray("\x90\x03", 2) + packetId + char(m_subackCode));
         } else if (type == 10 && packetId.size() == 2) { // UNSUBSCRIBE
