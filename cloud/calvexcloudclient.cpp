@@ -341,7 +341,7 @@ void CalvexCloudClient::publish(const QString &tid, const QByteArray &data)
 // acknowledgements.
 void CalvexCloudClient::sendNextQueued()
 {
-    if (!m_client)
+    if (!m_client || !m_client->canPublish())
         return;
     Outbox &box = outbox();
     while (int(m_inflight.size()) < m_inFlightLimit) {
@@ -363,8 +363,8 @@ void CalvexCloudClient::sendNextQueued()
                 m_lastSent = id;
                 continue;
             }
-            if (!m_client->isConnectedToHost())
-                return; // it waits for the next connection
+            if (!m_client->canPublish())
+                return; // the connection died: it waits for the next one
             // Refused while connected (a topic MQTT cannot carry): it would block every later report.
             qCritical("Dropped a report for %s that the MQTT library refused", qUtf8Printable(next->tid));
         }

@@ -250,7 +250,16 @@ int MqttSession::publish(const QString &topic, const QByteArray &payload, int qo
         return mosquitto_publish(m_mosq, &mid, t.constData(), payload.size(), payload.constData(), qos,
                                  false);
     });
-    return rc == MOSQ_ERR_SUCCESS ? mid : -1;
+    if (rc == MOSQ_ERR_SUCCESS)
+        return mid;
+    // Anything but a refusal of the message itself is the connection failing (a write to a broker
+    // that is gone): nothing more goes out on it; its end follows from the socket.
+    const bool refusedMessage = rc == MOSQ_ERR_INVAL || rc == MOSQ_ERR_PAYLOAD_SIZE ||
+                                rc == MOSQ_ERR_MALFORMED_UTF8 || rc == MOSQ_ERR_OVERSIZE_PACKET ||
+                                rc == MOSQ_ERR_QOS_NOT_SUPPORTED || rc == MOSQ_ERR_NOMEM;
+    if (!refusedMessage)
+        m_broken = true;
+    return -1;
 }
 
 // ----- socket integration

@@ -44,6 +44,8 @@ public:
     ~MqttSession() override;
 
     quint64 generation() const { return m_generation; }
+    // The connection ended (finished() may still be on its way) or was shut down.
+    bool isOver() const { return m_ended || m_broken || !m_mosq; }
 
     // Starts connecting; success or failure is reported later by connack() or finished().
     void start(const Options &options);
@@ -107,4 +109,5 @@ private:
     bool m_ended = false;       // finished() has been posted
     bool m_endedInCall = false; // libmosquitto reported the end during the current loop call
     bool m_silenced = false;    // shutdown() was called
+    bool m_broken = false;      // a publish failed on the connection itself; its end is on its way
 };

@@ -412,6 +412,11 @@ bool QMqttConnection::isConnectedToHost() const
     return d->phase == Private::Connected;
 }
 
+bool QMqttConnection::canPublish() const
+{
+    return d->phase == Private::Connected && d->session && !d->session->isOver();
+}
+
 QString QMqttConnection::errorReason() const
 {
     return d->errorReason;

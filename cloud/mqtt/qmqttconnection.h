@@ -79,6 +79,9 @@ public:
     // Drops the socket at once without DISCONNECT; no reconnection follows.
     void abort();
     bool isConnectedToHost() const;
+    // Connected, and the connection not found dead yet: its end may be known before disconnected()
+    // arrives from the event loop, and publishing then fails.
+    bool canPublish() const;
     // Why the last error() happened, in the TLS layer's words ("certificate has expired",
     // "hostname mismatch"), or the reason a TLS set-up was refused; empty when there is no such detail.
     QString errorReason() const;
