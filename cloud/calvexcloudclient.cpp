@@ -1,5 +1,7 @@
 #include "calvexcloudclient.h"
 
+#include "reportqueue.h"
+
 #include "deployment.h"
 #include "qcredentialstore.h"
 #include "settingskeys.h"
@@ -28,20 +30,10 @@ constexpr int ReconnectInterval = 10000;
 constexpr int DefaultKeepAlive = 120;
 constexpr int StopStepMs = 250;
 constexpr int StopSteps = 10;
-constexpr int BacklogIntervalMs = 1000;
-// While connected, reports younger than this are on their way rather than a backlog.
-constexpr qint64 InTransitMs = 2000;
 // Reports are acknowledged by the broker.
 constexpr quint8 ReportQos = 1;
-// How long a report may wait for its acknowledgement before it goes on disk (see scheduleCommit).
-constexpr int ReportCommitMs = 2;
-// Acknowledgements leave the outbox's file with the next commit, or after this long: a crash before
-// that sends these reports once more, which is harmless.
-constexpr int AcknowledgedCommitMs = 100;
 // Environment override of the compiled trust anchors, for private deployments and test brokers.
 constexpr char CaBundleVariable[] = "TSL_GATE_CA_BUNDLE";
-// Environment override of where the outbox lives; "memory" keeps it in memory (benchmarks).
-constexpr char OutboxVariable[] = "TSL_GATE_OUTBOX";
 
 const QRegularExpression &updateTopicPattern()
 {
@@ -85,15 +77,6 @@ QList<QSslCertificate> trustAnchors()
     return QSslCertificate::fromData(bundle.readAll(), QSsl::Pem);
 }
 
-// A bound of the outbox as stored; a value that is no number or out of range reads as the default
-// (a stray 0 would otherwise drop every report).
-int outboxBound(const QSettings &settings, const SettingKey &key)
-{
-    bool ok = false;
-    const int value = key.read(settings).toInt(&ok);
-    return ok && value >= key.minimum() && value <= key.maximum() ? value : key.defaultValue().toInt();
-}
-
 bool isFatalRefusal(int code)
 {
     return code == QMqttConnection::MqttUnacceptableProtocolVersionError ||
@@ -110,23 +93,15 @@ CalvexCloudClient::CalvexCloudClient(QObject *parent)
     qRegisterMetaType<MqttMessage>("MqttMessage");
     qRegisterMetaType<QMqttConnection::ClientError>("QMqttConnection::ClientError");
     qRegisterMetaType<OutboxBacklog>("OutboxBacklog");
-    m_backlogTimer = new QTimer(this);
-    m_backlogTimer->setSingleShot(true);
-    m_backlogTimer->setInterval(BacklogIntervalMs);
-    connect(m_backlogTimer, &QTimer::timeout, this, &CalvexCloudClient::announceBacklog);
-    m_commitTimer = new QTimer(this);
-    m_commitTimer->setSingleShot(true);
-    connect(m_commitTimer, &QTimer::timeout, this, [this] {
-        outbox().commit();
-        backlogTouched(); // a failing disk moves the outbox to memory
-    });
+    m_reports = new ReportQueue([this] { return connected(); }, this);
+    connect(m_reports, &ReportQueue::backlogChanged, this, &CalvexCloudClient::backlogChanged);
     // What a previous run left waiting is shown from the start; a client made for a moment (the
     // credential operations) never opens the database.
     QMetaObject::invokeMethod(
         this,
         [this] {
-            outbox();
-            announceBacklog();
+            m_reports->outbox();
+            m_reports->announceBacklog();
         },
         Qt::QueuedConnection);
 }
@@ -300,8 +275,7 @@ void CalvexCloudClient::stopClient()
 
 void CalvexCloudClient::forgetInFlight()
 {
-    m_inflight.clear();
-    m_lastSent = 0;
+    m_reports->restart();
 }
 
 void CalvexCloudClient::subscribe(const QString &tid)
@@ -330,11 +304,10 @@ void CalvexCloudClient::publish(const QString &tid, const QJsonObject &jdata)
 
 void CalvexCloudClient::publish(const QString &tid, const QByteArray &data)
 {
-    outbox().append(tid, data, QDateTime::currentMSecsSinceEpoch());
-    backlogTouched();
+    m_reports->append(tid, data);
     if (connected())
         sendNextQueued();
-    scheduleCommit();
+    m_reports->scheduleCommit();
 }
 
 // Hands the next reports to the library, in queue order, while fewer than the limit wait for their
@@ -343,11 +316,7 @@ void CalvexCloudClient::sendNextQueued()
 {
     if (!m_client || !m_client->canPublish())
         return;
-    Outbox &box = outbox();
-    while (int(m_inflight.size()) < m_inFlightLimit) {
-        const Outbox::Entry *next = box.next(m_lastSent);
-        if (!next)
-            return;
+    while (const Outbox::Entry *next = m_reports->nextToSend()) {
         if (m_recipientCheck && !m_recipientCheck(next->tid)) {
             qCritical("Dropped a report for %s, which this gateway no longer holds",
                       qUtf8Printable(next->tid));
@@ -359,8 +328,7 @@ void CalvexCloudClient::sendNextQueued()
             const qint64 id = next->id;
             const quint16 packet = m_client->publish(message);
             if (packet != 0) {
-                m_inflight.push_back({packet, id});
-                m_lastSent = id;
+                m_reports->sent(packet, id);
                 continue;
             }
             if (!m_client->canPublish())
@@ -368,96 +336,38 @@ void CalvexCloudClient::sendNextQueued()
             // Refused while connected (a topic MQTT cannot carry): it would block every later report.
             qCritical("Dropped a report for %s that the MQTT library refused", qUtf8Printable(next->tid));
         }
-        box.drop(next->id);
-        scheduleCommit();
-        backlogTouched();
+        m_reports->drop(next->id);
     }
 }
 
 Outbox &CalvexCloudClient::outbox()
 {
-    if (!m_outbox) {
-        m_outbox = std::make_unique<Outbox>();
-        applyOutboxSettings();
-        const QString path = qEnvironmentVariable(OutboxVariable, Outbox::defaultPath());
-        if (path == QLatin1String("memory"))
-            qInfo("The outbox is kept in memory only, as %s asks", OutboxVariable);
-        else
-            m_outbox->open(path);
-        backlogTouched();
-    }
-    return *m_outbox;
+    return m_reports->outbox();
 }
 
 void CalvexCloudClient::applyOutboxSettings()
 {
-    if (!m_outbox)
-        return;
-    const QSettings settings;
-    Outbox::Limits limits;
-    limits.messages = outboxBound(settings, Key::CloudOutboxMessages);
-    limits.bytes = qint64(outboxBound(settings, Key::CloudOutboxMB)) * 1024 * 1024;
-    m_outbox->setLimits(limits);
-    m_inFlightLimit = outboxBound(settings, Key::CloudInFlight);
-    scheduleCommit();
-    backlogTouched();
+    m_reports->applySettings();
 }
 
 OutboxBacklog CalvexCloudClient::backlog()
 {
-    return outbox().backlog();
+    return m_reports->backlog();
 }
 
 void CalvexCloudClient::discardBacklog()
 {
-    outbox().clear();
-    outbox().commit();
-    scheduleCommit();
-    // What is in flight stays counted until acknowledged; newer reports have larger ids.
-    backlogTouched();
+    m_reports->discard();
 }
 
-void CalvexCloudClient::backlogTouched()
+int CalvexCloudClient::inFlightLimit() const
 {
-    if (!m_backlogTimer->isActive())
-        m_backlogTimer->start();
+    return m_reports->inFlightLimit();
 }
 
-// A report goes on disk when it has waited ReportCommitMs, unless the broker acknowledged it
-// before: then it never touches the disk. A steady flow of reports is acknowledged well within that
-// time and costs no writes at all; a backlog is written in batches. Acknowledgements of stored
-// reports wait up to AcknowledgedCommitMs.
-void CalvexCloudClient::scheduleCommit()
+int CalvexCloudClient::inFlight() const
 {
-    const Outbox &box = outbox();
-    int due = -1;
-    if (box.unwritten() > 0) {
-        const qint64 age = QDateTime::currentMSecsSinceEpoch() - box.oldestUnwrittenQueued();
-        due = int(qBound<qint64>(0, ReportCommitMs - age, ReportCommitMs));
-    } else if (box.hasUncommittedChanges()) {
-        due = AcknowledgedCommitMs;
-    }
-    if (due < 0)
-        m_commitTimer->stop();
-    else if (!m_commitTimer->isActive() || m_commitTimer->remainingTime() > due)
-        m_commitTimer->start(due);
-}
-
-void CalvexCloudClient::announceBacklog()
-{
-    OutboxBacklog now = outbox().backlog();
-    if (!now.isEmpty()) {
-        // Look again while anything waits: the drain moves on, and so does the age of the oldest.
-        m_backlogTimer->start();
-        if (connected() && now.oldestQueued > QDateTime::currentMSecsSinceEpoch() - InTransitMs) {
-            now.waiting = 0;
-            now.oldestQueued = 0;
-        }
-    }
-    if (now == m_announcedBacklog)
-        return;
-    m_announcedBacklog = now;
-    emit backlogChanged(now);
+    return m_reports->inFlight();
 }
 
 void CalvexCloudClient::client_connected()
@@ -517,15 +427,7 @@ void CalvexCloudClient::client_unsubscribed(const QString &topic)
 
 void CalvexCloudClient::client_published(const MqttMessage &message)
 {
-    // Acknowledgements may come in any order: each takes out its own report.
-    const auto sent = std::find_if(m_inflight.begin(), m_inflight.end(),
-                                   [&message](const Sent &s) { return s.packet == message.id; });
-    if (sent != m_inflight.end()) {
-        outbox().remove(sent->id);
-        m_inflight.erase(sent);
-        scheduleCommit();
-        backlogTouched();
-    }
+    m_reports->acknowledged(message.id);
     const QRegularExpressionMatch match = stateTopicPattern().match(message.topic);
     if (match.hasMatch())
         emit messagePublished(match.captured(1));

@@ -3,6 +3,8 @@
 #include "mqtt/qmqttconnection.h"
 #include "outbox.h"
 
+class ReportQueue;
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QList>
@@ -55,9 +57,9 @@ public:
     // not acknowledged yet that may be out at once.
     Outbox &outbox();
     void applyOutboxSettings();
-    int inFlightLimit() const { return m_inFlightLimit; }
+    int inFlightLimit() const;
     // Reports handed to the library and waiting for their acknowledgements.
-    int inFlight() const { return int(m_inflight.size()); }
+    int inFlight() const;
     OutboxBacklog backlog();
     // Forgets every waiting report: the identity they were sent under is void.
     void discardBacklog();
@@ -114,28 +116,13 @@ private slots:
 private:
     void sendNextQueued();
     void reportFailure();
-    void backlogTouched();
-    void announceBacklog();
-    void scheduleCommit();
-
-    struct Sent
-    {
-        quint16 packet;
-        qint64 id; // in the outbox
-    };
     // The connection ended: whatever it had in flight goes again, from the oldest report on.
     void forgetInFlight();
 
     QMqttConnection *m_client = nullptr;
     QSet<QString> m_topics;
-    std::unique_ptr<Outbox> m_outbox; // null until first used
-    std::vector<Sent> m_inflight;     // reports awaiting their acknowledgements, in sending order
-    qint64 m_lastSent = 0;            // outbox id of the newest report handed to the library
-    int m_inFlightLimit = 20;
+    ReportQueue *m_reports; // the outbox and the reports in flight
     std::function<bool(const QString &)> m_recipientCheck;
-    QTimer *m_backlogTimer = nullptr;
-    QTimer *m_commitTimer = nullptr;
-    OutboxBacklog m_announcedBacklog;
     QString m_lastError;
     QString m_reportedFailure; // the text connectionFailed last carried
 };
