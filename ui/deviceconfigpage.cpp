@@ -90,8 +90,16 @@ void DeviceConfigPage::addPlugin(const QString &name, const QJsonObject &metadat
         return;
     }
 
+    // The plug-in's texts are translated under its name; the values stored stay as the schema has them.
+    const QByteArray context = name.toUtf8();
+    auto translated = [&context](const QString &text) {
+        return QCoreApplication::translate(context.constData(), text.toUtf8().constData());
+    };
+
     auto *group = new QGroupBox(name, m_group);
     group->setObjectName(name);
+    // Named by its own title, not by the page's group around it.
+    group->setAccessibleName(name);
     auto *grid = new QGridLayout(group);
     auto prepare = [this](QWidget *widget, const QString &objectName, const QVariant &fallback) {
         widget->setObjectName(objectName);
@@ -101,6 +109,8 @@ void DeviceConfigPage::addPlugin(const QString &name, const QJsonObject &metadat
             widget->installEventFilter(m_filter);
     };
     auto *enabled = new QCheckBox(tr("Enabled"), group);
+    // Every plug-in has one: the name tells them apart.
+    enabled->setAccessibleName(tr("%1 enabled").arg(name));
     prepare(enabled, QLatin1String(Key::PluginEnabled), true);
     grid->addWidget(enabled, 0, 0, 1, 2);
 
@@ -111,7 +121,7 @@ void DeviceConfigPage::addPlugin(const QString &name, const QJsonObject &metadat
         const QString type = setting.value(QLatin1String("type")).toString();
         const QString settingName = setting.value(QLatin1String("name")).toString();
         const QJsonValue descr = setting.value(QLatin1String("descr"));
-        const QString label = descr.isString() ? descr.toString() : settingName;
+        const QString label = descr.isString() ? translated(descr.toString()) : settingName;
         const QJsonValue value = setting.value(QLatin1String("value"));
 
         if (type == QLatin1String("spacer")) {
@@ -143,11 +153,11 @@ void DeviceConfigPage::addPlugin(const QString &name, const QJsonObject &metadat
             widget = spin;
         } else if (type == QLatin1String("list")) {
             auto *combo = new QComboBox(group);
-            QStringList items;
             const QJsonArray values = setting.value(QLatin1String("values")).toArray();
-            for (int i = 0; i < values.size() && i < MaxListValues; ++i)
-                items.append(textOf(values.at(i)));
-            combo->addItems(items);
+            for (int i = 0; i < values.size() && i < MaxListValues; ++i) {
+                const QString item = textOf(values.at(i));
+                combo->addItem(translated(item), item);
+            }
             prepare(combo, settingName, textOf(value));
             widget = combo;
         } else if (type == QLatin1String("string")) {
@@ -159,6 +169,7 @@ void DeviceConfigPage::addPlugin(const QString &name, const QJsonObject &metadat
         }
         auto *caption = new QLabel(label + QLatin1Char(':'), group);
         caption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        caption->setBuddy(widget);
         grid->addWidget(caption, n / GridColumns, n % GridColumns);
         grid->addWidget(widget, (n + 1) / GridColumns, (n + 1) % GridColumns);
         n += 2;
@@ -188,8 +199,8 @@ void DeviceConfigPage::reload(const CXSettings &store) const
         for (QDoubleSpinBox *spin : settingWidgets<QDoubleSpinBox>(group))
             spin->setValue(stored(spin).toDouble());
         for (QComboBox *combo : settingWidgets<QComboBox>(group)) {
-            // A text that matches no choice leaves the selection as it is.
-            const int index = combo->findText(stored(combo).toString());
+            // A value that matches no choice leaves the selection as it is.
+            const int index = combo->findData(stored(combo).toString());
             if (index >= 0)
                 combo->setCurrentIndex(index);
         }
@@ -216,7 +227,7 @@ void DeviceConfigPage::store(CXSettings &store) const
         for (const QDoubleSpinBox *spin : settingWidgets<QDoubleSpinBox>(group))
             put(spin, spin->value());
         for (const QComboBox *combo : settingWidgets<QComboBox>(group))
-            put(combo, combo->currentText());
+            put(combo, combo->currentData().toString());
         for (const QLineEdit *edit : settingWidgets<QLineEdit>(group))
             put(edit, edit->text());
     }

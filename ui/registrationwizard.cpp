@@ -17,10 +17,33 @@
 #include <QPointer>
 #include <QRandomGenerator>
 #include <QStackedWidget>
+#include <QTextDocumentFragment>
 
 namespace {
 constexpr int CopiedMessageMs = 1500;
 constexpr int AliasLetters = 4;
+
+// QInputDialog::getText() with the field named by the question as plain text on one line: the dialog
+// would name it by the label's markup. False when cancelled or when the dialog went away with its parent.
+bool askText(QWidget *parent, const QString &title, const QString &question, QString *text)
+{
+    const QPointer<QInputDialog> dialog = new QInputDialog(parent);
+    dialog->setWindowTitle(title);
+    dialog->setLabelText(question);
+    dialog->setTextValue(*text);
+    if (auto *field = dialog->findChild<QLineEdit *>()) {
+        QString name = QTextDocumentFragment::fromHtml(question).toPlainText();
+        name.replace(QChar::LineSeparator, QLatin1Char(' '))
+            .replace(QChar::ParagraphSeparator, QLatin1Char(' '));
+        field->setAccessibleName(name.simplified());
+    }
+    const bool accepted = dialog->exec() == QDialog::Accepted && dialog;
+    if (dialog) {
+        *text = dialog->textValue();
+        delete dialog;
+    }
+    return accepted;
+}
 } // namespace
 
 RegistrationWizard::RegistrationWizard(const Widgets &widgets, QWidget *window)
@@ -98,10 +121,8 @@ void RegistrationWizard::askNames(const QStringList &shortIds)
         const QString label = tr("Please fill the alias for<br><b>%1 / %2</b><br>Note: the alias must be "
                                  "unique among all the devices registered to your account.")
                                   .arg(type.toHtmlEscaped(), serial.toHtmlEscaped());
-        bool accepted = false;
-        const QString alias =
-            QInputDialog::getText(m_window, tr("Thing Name"), label, QLineEdit::Normal,
-                                  defaultAlias(type, QDateTime::currentSecsSinceEpoch()), &accepted);
+        QString alias = defaultAlias(type, QDateTime::currentSecsSinceEpoch());
+        const bool accepted = askText(m_window, tr("Thing Name"), label, &alias);
         if (!self)
             return;
         if (!accepted) {

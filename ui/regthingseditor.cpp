@@ -17,6 +17,7 @@ RegThingsEditor::RegThingsEditor(QWidget *parent)
 {
     setWindowTitle(tr("Form"));
     m_view->setObjectName(QStringLiteral("thingsView"));
+    m_view->setAccessibleName(tr("Known devices"));
     m_view->setModel(m_model);
     m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_view->setSelectionMode(QAbstractItemView::ExtendedSelection);

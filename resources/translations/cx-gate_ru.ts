@@ -189,6 +189,10 @@ Aboriting update</source>
         <source>Enabled</source>
         <translation>Включено</translation>
     </message>
+    <message>
+        <source>%1 enabled</source>
+        <translation>%1 включён</translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>
@@ -247,10 +251,6 @@ Aboriting update</source>
     <message>
         <source>Auto rescan:</source>
         <translation>Автопоиск:</translation>
-    </message>
-    <message>
-        <source>min</source>
-        <translation>мин</translation>
     </message>
     <message>
         <source>Cloud Connection (*):</source>
@@ -317,8 +317,8 @@ Aboriting update</source>
         <translation>Хост/порт:</translation>
     </message>
     <message>
-        <source>&lt;span style="color:#cc0000;"&gt;* Cloud connectivity changes won't take effect until you relaunch the application&lt;/span&gt;</source>
-        <translation>&lt;span style="color:#cc0000;"&gt;* Изменения подключения к облаку вступят в силу после перезапуска приложения&lt;/span&gt;</translation>
+        <source>&lt;span style=&quot;color:#cc0000;&quot;&gt;* Cloud connectivity changes won&apos;t take effect until you relaunch the application&lt;/span&gt;</source>
+        <translation>&lt;span style=&quot;color:#cc0000;&quot;&gt;* Изменения подключения к облаку вступят в силу после перезапуска приложения&lt;/span&gt;</translation>
     </message>
     <message>
         <source>Export</source>
@@ -572,6 +572,42 @@ Aboriting update</source>
         <source>Seconds until the code expires</source>
         <translation>Секунд до истечения срока действия кода</translation>
     </message>
+    <message>
+        <source>Devices</source>
+        <translation>Устройства</translation>
+    </message>
+    <message>
+        <source>Rescan interval</source>
+        <translation>Интервал автопоиска</translation>
+    </message>
+    <message>
+        <source> min</source>
+        <translation> мин</translation>
+    </message>
+    <message>
+        <source>Port</source>
+        <translation>Порт</translation>
+    </message>
+    <message>
+        <source>Outbox size</source>
+        <translation>Размер очереди отправки</translation>
+    </message>
+    <message>
+        <source>Revert device types</source>
+        <translation>Отменить изменения типов устройств</translation>
+    </message>
+    <message>
+        <source>Apply device types</source>
+        <translation>Применить типы устройств</translation>
+    </message>
+    <message>
+        <source>Registration result</source>
+        <translation>Результат регистрации</translation>
+    </message>
+    <message>
+        <source>Device type settings</source>
+        <translation>Настройки типов устройств</translation>
+    </message>
 </context>
 <context>
     <name>QAbstractHidDevice</name>
@@ -589,6 +625,10 @@ Aboriting update</source>
     <message>
         <source>Form</source>
         <translation>Форма</translation>
+    </message>
+    <message>
+        <source>Known devices</source>
+        <translation>Известные устройства</translation>
     </message>
 </context>
 <context>
@@ -835,12 +875,46 @@ Aboriting update</source>
         <translation>Установлена последняя версия приложения.</translation>
     </message>
     <message>
-        <source>An update to version &lt;b&gt;%1&lt;/b&gt; is availale&lt;br&gt;Update now?&lt;br&gt;You can download the latest version &lt;a href="%2"&gt;here&lt;/a&gt;</source>
-        <translation>Доступно обновление до версии &lt;b&gt;%1&lt;/b&gt;&lt;br&gt;Обновить сейчас?&lt;br&gt;Последнюю версию можно скачать &lt;a href="%2"&gt;здесь&lt;/a&gt;</translation>
+        <source>An update to version &lt;b&gt;%1&lt;/b&gt; is availale&lt;br&gt;Update now?&lt;br&gt;You can download the latest version &lt;a href=&quot;%2&quot;&gt;here&lt;/a&gt;</source>
+        <translation>Доступно обновление до версии &lt;b&gt;%1&lt;/b&gt;&lt;br&gt;Обновить сейчас?&lt;br&gt;Последнюю версию можно скачать &lt;a href=&quot;%2&quot;&gt;здесь&lt;/a&gt;</translation>
     </message>
     <message>
         <source>Changelog:</source>
         <translation>Список изменений:</translation>
+    </message>
+</context>
+<context>
+    <name>thx9</name>
+    <message>
+        <source>Temperature Unit</source>
+        <translation>Единица температуры</translation>
+    </message>
+    <message>
+        <source>Celsius</source>
+        <translation>Цельсий</translation>
+    </message>
+    <message>
+        <source>Fahrenheit</source>
+        <translation>Фаренгейт</translation>
+    </message>
+    <message>
+        <source>Kelvin</source>
+        <translation>Кельвин</translation>
+    </message>
+</context>
+<context>
+    <name>watchdog</name>
+    <message>
+        <source>Send periodic keep-alive messages to the device</source>
+        <translation>Периодически отправлять устройству сигналы активности</translation>
+    </message>
+    <message>
+        <source>Allow to be reset remotely</source>
+        <translation>Разрешить удалённый сброс</translation>
+    </message>
+    <message>
+        <source>Allow to be hard reset remotely</source>
+        <translation>Разрешить удалённый аппаратный сброс</translation>
     </message>
 </context>
 </TS>

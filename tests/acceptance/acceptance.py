@@ -5,9 +5,10 @@ session with tsl-devcloud and tsl-devsim; takes a screenshot at each step and wr
 
 First start with empty settings, the dashboard with both simulated devices, registration through the
 wizard with the code confirmed at the portal over HTTP, "Ready" and "Connected", a temperature change
-on the dashboard, the watchdog unplugged, the other pages, the report interval changed and kept over a
-restart, a second start showing the first window, and "Exit" ending the program with code 0. The
-sensor's state reaching a console subscriber is checked once the first report is due.
+on the dashboard, the watchdog unplugged, the other pages, a name of its own for every control of
+every page, the report interval changed and kept over a restart, a second start showing the first
+window, and "Exit" ending the program with code 0. The sensor's state reaching a console subscriber
+is checked once the first report is due.
 """
 import argparse
 import os
@@ -106,6 +107,33 @@ def press(widget, wait_reply=True):
             raise
     finally:
         Atspi.set_timeout(15000, -1)
+
+
+# Controls made of parts: the parts (a spin box's field, a list's items, a table's cells) are no
+# controls of their own.
+COMPOSITE_ROLES = ('spin button', 'combo box', 'table', 'tree table', 'list', 'menu bar', 'scroll bar')
+
+
+def focusable_controls(root):
+    """(role, name) of the focusable controls showing under root. Labels are named by their text and
+    combo boxes by their choice (their label comes as a relation): both are left out."""
+    found = []
+    for child in root:
+        if child is None or not showing(child):
+            continue
+        role = child.getRoleName()
+        if role not in ('label', 'combo box') and child.getState().contains(pyatspi.STATE_FOCUSABLE):
+            found.append((role, child.name))
+        if role not in COMPOSITE_ROLES:
+            found += focusable_controls(child)
+    return found
+
+
+def badly_named(controls):
+    """The controls whose name is empty, holds markup or is another's too."""
+    names = [name for _, name in controls]
+    return ['%s "%s"' % (role, name) for role, name in controls
+            if not name or '<' in name or names.count(name) > 1]
 
 
 def menu_item(root, menu, item):
@@ -282,6 +310,19 @@ shoot('devices')
 gate.page('Registry')
 wait_for(lambda: find(gate.window, 'push button', 'Forget Selected', visible=True), 'the registry')
 shoot('registry')
+faults = []
+
+
+def well_named():
+    faults[:] = badly_named(focusable_controls(gate.window))
+    return not faults
+
+
+for name in ('Status', 'Cloud', 'Types', 'Settings', 'Registry'):
+    gate.page(name)
+    if not wait_for(well_named, 'names of their own on the page "%s"' % name, 5, required=False):
+        fail('controls on the page "%s" without a name of their own: %s' % (name, ', '.join(faults)))
+step('every control on every page has a name of its own, as plain text')
 gate.page('Status')
 press(menu_item(gate.window, 'Help', 'About'), wait_reply=False)
 box = wait_for(lambda: gate.dialogs('About TSL-Gate') or [w for w in gate.app if w.getRoleName() in ('alert', 'dialog')],

@@ -16,6 +16,7 @@
 #include <QSettings>
 #include <QSpinBox>
 #include <QTest>
+#include <QTranslator>
 
 #include <climits>
 
@@ -219,6 +220,48 @@ private slots:
         QGroupBox other;
         DeviceConfigPage(&other, nullptr).build(CXSettings(), QJsonObject{{"plain", QJsonObject()}});
         QVERIFY(!other.findChild<QCheckBox *>("plain")->isChecked());
+    }
+
+    // In Russian the bundled plug-ins' texts, every one of them, show translated under the plug-in's
+    // name; the values stored stay the schema's own.
+    void pluginTextsInRussian()
+    {
+        QTranslator russian;
+        QVERIFY(russian.load(":/lang/cx-gate_ru.qm"));
+        QCoreApplication::installTranslator(&russian);
+        const QJsonObject plugins{{"watchdog", metadataOf("plugins/watchdog/watchdog.json")},
+                                  {"thx9", metadataOf("plugins/thx9/thx9.json")}};
+        QStringList untranslated;
+        for (auto it = plugins.constBegin(); it != plugins.constEnd(); ++it) {
+            for (const QJsonValue setting : it.value().toObject().value("settings").toArray()) {
+                QJsonArray texts = setting.toObject().value("values").toArray();
+                texts.prepend(setting.toObject().value("descr"));
+                for (const QJsonValue text : texts) {
+                    const QByteArray source = text.toString().toUtf8();
+                    if (QCoreApplication::translate(it.key().toUtf8().constData(), source.constData()) ==
+                        text.toString())
+                        untranslated << it.key() + ": " + text.toString();
+                }
+            }
+        }
+        QCOMPARE(untranslated, QStringList());
+
+        QSettings().setValue("Plugins/thx9/unit", "Fahrenheit");
+        QGroupBox page;
+        DeviceConfigPage builder(&page, nullptr);
+        builder.build(CXSettings(), plugins);
+        auto *unit = setting<QComboBox>(&page, "thx9", "unit");
+        QCOMPARE(grid(&page, "thx9"), QStringList({"enabled|enabled|Единица температуры:|unit"}));
+        QCOMPARE(unit->currentText(), QStringLiteral("Фаренгейт"));
+        QCOMPARE(setting<QCheckBox>(&page, "watchdog", "rst")->text(),
+                 QStringLiteral("Разрешить удалённый сброс"));
+        unit->setCurrentIndex(2);
+        {
+            CXSettings store;
+            builder.store(store);
+        }
+        QCOMPARE(QSettings().value("Plugins/thx9/unit").toString(), QStringLiteral("Kelvin"));
+        QCoreApplication::removeTranslator(&russian);
     }
 
     void badSchemasBuildWhatTheyCan()

@@ -9,6 +9,7 @@
 #include <QDesktopServices>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QSettings>
@@ -38,7 +39,8 @@ public:
             if (auto *box = qobject_cast<QMessageBox *>(w))
                 seen << box->windowTitle() + '|' + box->text();
             if (auto *input = qobject_cast<QInputDialog *>(w))
-                seen << input->windowTitle() + '|' + input->labelText() + '|' + input->textValue();
+                seen << input->windowTitle() + '|' + input->labelText() + '|' + input->textValue() + '|' +
+                            input->findChild<QLineEdit *>()->accessibleName();
             answers.takeFirst()(w);
         });
         m_timer.start(10);
@@ -154,6 +156,10 @@ private slots:
                                 "the alias must be unique among all the devices registered "
                                 "to your account."));
         QVERIFY(second.at(2).startsWith("thx9_"));
+        // The field is named by the question as plain text.
+        QCOMPARE(second.at(3),
+                 QStringLiteral("Please fill the alias for thx9 / <i>S1 Note: the alias must be "
+                                "unique among all the devices registered to your account."));
 
         // All answered, an empty name too: the renames go ahead of the new document request.
         form.requests.clear();

@@ -14,6 +14,8 @@
 #include "simulatedhiddevice.h"
 #include "thingsstatetablemodel.h"
 
+#include <QAbstractSpinBox>
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -26,6 +28,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSplashScreen>
 #include <QStackedWidget>
@@ -197,6 +200,53 @@ private slots:
         w.findChild<QAction *>("actionRescan")->trigger();
         QTRY_COMPARE(seen.count(CxgatewRunner::Rescan), 2);
         QCOMPARE(child<QStackedWidget>(w, "mainArea")->currentIndex(), int(MainWindow::P_STATE));
+    }
+
+    // Every control of every page, the generated device types included, has a name of its own as
+    // plain text (a combo box its label). Labels are named by what they show; the parts of a composite
+    // control (the field of a spin box or combo box, an item view's viewport, headers and scroll bars) and
+    // Qt's own helpers (named "qt_...", like the tool bar's extension button) are no controls of their own.
+    void accessibleNames()
+    {
+        m_bus->plugSensor("S1");
+        MainWindow w(nullptr, programDir());
+        w.runInitSequence();
+        auto *types = child<QGroupBox>(w, "deviceConfigsGroup");
+        QTRY_VERIFY(types->findChild<QGroupBox *>("thx9") && types->findChild<QGroupBox *>("watchdog"));
+        auto isPart = [&w](const QWidget *widget) {
+            if (widget->objectName().startsWith("qt_") || qobject_cast<const QScrollBar *>(widget))
+                return true;
+            for (const QWidget *p = widget->parentWidget(); p && p != &w; p = p->parentWidget()) {
+                if (qobject_cast<const QAbstractSpinBox *>(p) || qobject_cast<const QComboBox *>(p) ||
+                    qobject_cast<const QAbstractItemView *>(p))
+                    return true;
+            }
+            return false;
+        };
+        QHash<QString, QString> owner;
+        QStringList faults;
+        for (QWidget *widget : w.findChildren<QWidget *>()) {
+            if ((widget->focusPolicy() == Qt::NoFocus && !qobject_cast<QGroupBox *>(widget)) ||
+                qobject_cast<QLabel *>(widget) || isPart(widget))
+                continue;
+            QAccessibleInterface *control = QAccessible::queryAccessibleInterface(widget);
+            QString name = control->text(QAccessible::Name);
+            // On Linux a combo box is named by its choice; its label comes as a relation.
+            if (qobject_cast<QComboBox *>(widget)) {
+                const auto labels = control->relations(QAccessible::Label);
+                name = labels.isEmpty() ? QString() : labels.first().first->text(QAccessible::Name);
+            }
+            const QString what =
+                QString("%1 %2 \"%3\"").arg(widget->metaObject()->className(), widget->objectName(), name);
+            if (name.isEmpty() || name.contains('<'))
+                faults << what;
+            else if (owner.contains(name))
+                faults << what + " like " + owner[name];
+            owner.insert(name, widget->objectName());
+        }
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+        QCOMPARE(owner.value("Temperature Unit:"), "unit");
+        QCOMPARE(owner.value("thx9"), "thx9");
     }
 
     void startHidden()
