@@ -1,6 +1,7 @@
 #include "pluginloader.h"
 
 #include "abstractthingtype.h"
+#include "logcategories.h"
 #include "settingskeys.h"
 
 #include <QCoreApplication>
@@ -66,15 +67,25 @@ void PluginLoader::load()
     for (const QFileInfo &file : files) {
         QPluginLoader loader(file.absoluteFilePath());
         const QJsonObject meta = loader.metaData().value(QStringLiteral("MetaData")).toObject();
-        if (!loadDependencies(meta))
+        if (!loadDependencies(meta)) {
+            qCWarning(lcPlugins, "skipped %s: a library it needs did not load or start",
+                      qUtf8Printable(file.fileName()));
             continue;
+        }
         QObject *root = loader.instance();
         auto *type = root ? qobject_cast<AbstractThingType *>(root) : nullptr;
-        if (!type)
+        if (!type) {
+            qCWarning(lcPlugins, "skipped %s: %s", qUtf8Printable(file.fileName()),
+                      root ? "not a thing plug-in" : qUtf8Printable(loader.errorString()));
             continue;
+        }
         const QString name = meta.value(QStringLiteral("name")).toString();
-        if (m_types.contains(name))
+        if (m_types.contains(name)) {
+            qCWarning(lcPlugins, "skipped %s: the type %s is loaded already", qUtf8Printable(file.fileName()),
+                      qUtf8Printable(name));
             continue;
+        }
+        qCDebug(lcPlugins, "loaded %s (%s)", qUtf8Printable(name), qUtf8Printable(file.fileName()));
         m_types.insert(name, type);
         m_metadata.insert(name, meta);
     }

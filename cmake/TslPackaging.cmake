@@ -1,5 +1,6 @@
 # The Debian package of the program (cpack -G DEB, run by scripts/package): the programs, libraries,
-# plug-ins, menu entry, icons and udev rule of the install tree, with the runtime packages they need
+# plug-ins, menu entry, icons, udev rule, manual pages, the service's unit and sysusers file of the
+# install tree, the maintainer scripts of cmake/debian, with the runtime packages they need
 # computed by dpkg-shlibdeps. The developer tools are not part of it (TSL_BUILD_DEVTOOLS=OFF).
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tsl-gate)
@@ -11,7 +12,8 @@ set(CPACK_PACKAGE_DESCRIPTION "TSL-Gate finds a DS18B20 temperature sensor and a
 through its plug-ins, remembers every device it has met, registers itself
 and its devices with the cloud's registrar by a code entered in the web
 portal, then publishes device states over MQTT on TLS with a client
-certificate and hands cloud commands to the devices.")
+certificate and hands cloud commands to the devices. The same core also
+runs without a window as the system service tsl-gated.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -20,6 +22,12 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The private libraries live below lib/tsl-gate; dpkg-shlibdeps finds them there.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_INSTALL_PREFIX}/${TSL_INSTALL_LIBDIR})
 set(CPACK_STRIP_FILES ON)
+# The service's user comes with the package; the service itself is enabled by the administrator.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/postinst
+    ${CMAKE_CURRENT_LIST_DIR}/debian/prerm ${CMAKE_CURRENT_LIST_DIR}/debian/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# postinst makes the service's user with systemd-sysusers.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "systemd | systemd-sysusers")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 
 if(TSL_PACKAGE)
@@ -47,6 +55,7 @@ License: proprietary
     file(WRITE ${doc}/changelog "tsl-gate (${PROJECT_VERSION}) stable; urgency=medium
 
   * Release ${PROJECT_VERSION}: the desktop program, its wizard and device pages, the tray.
+  * tsl-gated as a hardened system service, manual pages.
 
  -- Tessel <support@tessel.pro>  ${changelog_date}
 ")

@@ -4,6 +4,7 @@
 #include "appidentity.h"
 #include "apptheme.h"
 #include "apptranslations.h"
+#include "commandline.h"
 #include "mainwindow.h"
 #include "qmaterialicon.h"
 #include "qtdockedapplication.h"
@@ -14,6 +15,7 @@
 #include "startupoptions.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QDir>
 #include <QIcon>
 #include <QSettings>
@@ -26,6 +28,22 @@ int main(int argc, char *argv[])
     if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
         qputenv("QT_XCB_GL_INTEGRATION", "none");
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+
+    // Help, version and a bad command line are answered before the window's application object
+    // exists, for that needs a display.
+    StartupOptions options;
+    {
+        QCoreApplication early(argc, argv);
+        setApplicationIdentity();
+        QCommandLineParser parser;
+        options.addTo(parser);
+        if (const int code =
+                CommandLine::check(parser, StartupOptions::withoutToolkitOptions(early.arguments()));
+            code >= 0)
+            return code;
+        options.read(parser);
+    }
+
     QtDockedApplication app(argc, argv);
     setApplicationIdentity();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/tsl-gate.ico")));
@@ -38,12 +56,6 @@ int main(int argc, char *argv[])
 
     // Closing the window leaves the program running in the tray.
     QApplication::setQuitOnLastWindowClosed(false);
-
-    QCommandLineParser parser;
-    StartupOptions options;
-    options.addTo(parser);
-    parser.process(app);
-    options.read(parser);
 
     SingleAppHandler guard(&app);
     if (!guard.isPrimary()) {

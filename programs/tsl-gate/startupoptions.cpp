@@ -12,6 +12,25 @@ const QString ForceDark = QStringLiteral("force-dark");
 const QString Reset = QStringLiteral("reset");
 const QString Language = QStringLiteral("lang");
 
+// Qt's own options of a widget program, as QGuiApplication, its X platform and QApplication read them.
+const QStringList ToolkitValueOptions{"platform",
+                                      "platformpluginpath",
+                                      "platformtheme",
+                                      "plugin",
+                                      "qwindowgeometry",
+                                      "qwindowicon",
+                                      "qwindowtitle",
+                                      "display",
+                                      "geometry",
+                                      "title",
+                                      "name",
+                                      "style",
+                                      "stylesheet",
+                                      "session",
+                                      "visual",
+                                      "im"};
+const QStringList ToolkitFlags{"reverse", "nograb", "dograb", "sync", "widgetcount", "testability", "cmap"};
+
 } // namespace
 
 void StartupOptions::addTo(QCommandLineParser &parser) const
@@ -49,4 +68,31 @@ void StartupOptions::applyTo(QSettings &settings) const
 QString StartupOptions::defaultLanguage()
 {
     return QLocale::system().name();
+}
+
+QStringList StartupOptions::withoutToolkitOptions(const QStringList &args)
+{
+    QStringList kept;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &arg = args.at(i);
+        if (i == 0 || !arg.startsWith(QLatin1Char('-'))) {
+            kept.append(arg);
+            continue;
+        }
+        if (arg == QLatin1String("--")) {
+            kept.append(args.mid(i));
+            break;
+        }
+        const QString name =
+            arg.mid(arg.startsWith(QLatin1String("--")) ? 2 : 1).section(QLatin1Char('='), 0, 0);
+        if (ToolkitFlags.contains(name) ||
+            (ToolkitValueOptions.contains(name) && arg.contains(QLatin1Char('='))))
+            continue;
+        if (ToolkitValueOptions.contains(name)) {
+            ++i; // its value
+            continue;
+        }
+        kept.append(arg);
+    }
+    return kept;
 }

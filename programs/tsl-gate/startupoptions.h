@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QString>
+#include <QStringList>
 
 class QCommandLineParser;
 class QSettings;
@@ -26,6 +27,10 @@ public:
     // Reset clears the store and stores the default language (a language option is then ignored);
     // otherwise a language option is stored; otherwise a store without a language gets the default.
     void applyTo(QSettings &settings) const;
+
+    // The arguments without the toolkit's own options (-platform, -style, -display...), which the
+    // window's application object takes away once it exists.
+    static QStringList withoutToolkitOptions(const QStringList &args);
 
     // The system locale's name, e.g. "ru_RU" on a Russian system.
     static QString defaultLanguage();

@@ -75,6 +75,10 @@ void GatewayConsole::runner_finished(int op, const QVariant &result)
     case CxgatewRunner::Rescan:
         if (m_options.reportChanges)
             flagThingsForImmediateReports();
+        if (!m_started) {
+            m_started = true;
+            emit started(result.toBool());
+        }
         break;
     case CxgatewRunner::AliasFill:
         nameUnnamedThings(result.toStringList());
@@ -82,6 +86,7 @@ void GatewayConsole::runner_finished(int op, const QVariant &result)
         break;
     case CxgatewRunner::RegCode:
         m_registrationStarted = true;
+        emit registrationCode(result.toJsonObject());
         break;
     case CxgatewRunner::ProcReg: {
         const QJsonObject reply = result.toJsonObject();
@@ -107,6 +112,7 @@ void GatewayConsole::runner_thingChanged(const ThingState &thing)
 void GatewayConsole::runner_connectivityChanged(bool on)
 {
     print(QStringLiteral("cloud %1").arg(on ? QStringLiteral("connected") : QStringLiteral("disconnected")));
+    emit connectivityChanged(on);
 }
 
 void GatewayConsole::runner_cloudError(const QString &text)
@@ -126,6 +132,7 @@ void GatewayConsole::runner_backlogChanged(const OutboxBacklog &backlog)
               .arg(age)
               .arg(backlog.dropped)
               .arg(backlog.memoryOnly ? QStringLiteral(" memory-only") : QString()));
+    emit backlogChanged(backlog);
 }
 
 void GatewayConsole::nameUnnamedThings(const QStringList &shortids)

@@ -30,8 +30,17 @@ public:
 
     void start();
 
+    // The runner's host, for probes that must pass through the worker (the service's watchdog).
+    RunnerHost &host() { return m_host; }
+
 signals:
     void registrationEnded(bool ok);
+    // The start-up chain has loaded the plug-ins and finished its first scan.
+    void started(bool ok);
+    void connectivityChanged(bool on);
+    void backlogChanged(const OutboxBacklog &backlog);
+    // The registrar's code for the user: {"value": 123456, "timeout": <seconds>}.
+    void registrationCode(const QJsonObject &code);
 
 private slots:
     void runner_finished(int op, const QVariant &result);
@@ -50,4 +59,5 @@ private:
     GatewayStartup m_startup;
     QTimer m_rescanTimer;
     bool m_registrationStarted = false;
+    bool m_started = false;
 };

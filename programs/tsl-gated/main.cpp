@@ -1,8 +1,14 @@
 // tsl-gated: the gateway core without its window, for servers, demos and benchmarks.
 
 #include "appidentity.h"
+#include "commandline.h"
 #include "cxsettings.h"
 #include "gatewayconsole.h"
+#include "journallog.h"
+#include "logcategories.h"
+#include "servicedirectories.h"
+#include "servicenotifier.h"
+#include "servicestatus.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -37,14 +43,21 @@ void quitOnSignals(QCoreApplication &app)
     ::sigaction(SIGTERM, &action, nullptr);
 }
 
+// A positive whole number of the option, or 0 when it is something else.
+int positive(const QCommandLineParser &parser, const QCommandLineOption &option)
+{
+    bool ok = false;
+    const int value = parser.value(option).toInt(&ok);
+    return ok && value > 0 ? value : 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     setApplicationIdentity();
-    CXSettings stamp; // stamps the settings version, as every start of the gateway does
-    Q_UNUSED(stamp)
+    JournalLog::install();
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -63,18 +76,54 @@ int main(int argc, char *argv[])
     const QCommandLineOption seconds(QStringLiteral("seconds"), QStringLiteral("Stop after <n> seconds."),
                                      QStringLiteral("n"));
     parser.addOptions({rescan, registration, reportChanges, seconds});
-    parser.process(app);
+    if (const int code = CommandLine::check(parser, app.arguments()); code >= 0)
+        return code;
+    for (const QCommandLineOption *option : {&rescan, &seconds}) {
+        if (parser.isSet(*option) && positive(parser, *option) == 0)
+            return CommandLine::usageError(
+                parser,
+                QStringLiteral("--%1 needs a whole number above 0.").arg(option->names().constFirst()));
+    }
+
+    // Under the service manager the files go to the directories it prepared for the service.
+    ServiceDirectories directories;
+    if (!directories.apply()) {
+        qCCritical(lcService, "cannot start: %s", qUtf8Printable(directories.errorString()));
+        return CommandLine::Failure;
+    }
+    CXSettings stamp; // stamps the settings version, as every start of the gateway does
+    Q_UNUSED(stamp)
 
     GatewayConsole::Options options;
-    options.rescanSeconds = parser.value(rescan).toInt();
+    options.rescanSeconds = positive(parser, rescan);
     options.registerGateway = parser.isSet(registration);
     options.reportChanges = parser.isSet(reportChanges);
 
     quitOnSignals(app);
     if (parser.isSet(seconds))
-        QTimer::singleShot(parser.value(seconds).toInt() * 1000, &app, &QCoreApplication::quit);
+        QTimer::singleShot(positive(parser, seconds) * 1000, &app, &QCoreApplication::quit);
 
+    // The notifier outlives the console: the worker may still hand it a beat until the console ends.
+    ServiceNotifier notifier;
+    ServiceStatus status(&notifier);
     GatewayConsole console(options);
+    QObject::connect(&console, &GatewayConsole::started, &status, &ServiceStatus::setStarted);
+    QObject::connect(&console, &GatewayConsole::connectivityChanged, &status, &ServiceStatus::setConnected);
+    QObject::connect(&console, &GatewayConsole::backlogChanged, &status, &ServiceStatus::setBacklog);
+    QObject::connect(&console, &GatewayConsole::registrationCode, &status,
+                     &ServiceStatus::showRegistrationCode);
+    QObject::connect(&console, &GatewayConsole::registrationEnded, &status,
+                     &ServiceStatus::setRegistrationEnded);
     console.start();
-    return app.exec();
+    // A beat goes from the main loop through the worker's queue and back, so the watchdog notices
+    // either of them stuck; the worker's queue is in order, behind whatever operation runs.
+    notifier.startWatchdog([&console, &notifier](std::function<void()> alive) {
+        console.host().post([&notifier, alive](CxgatewRunner *) {
+            QMetaObject::invokeMethod(&notifier, alive, Qt::QueuedConnection);
+        });
+    });
+
+    const int code = app.exec();
+    notifier.stopping();
+    return code;
 }

@@ -156,30 +156,50 @@ void TestStartup::darkLook()
 
 void TestStartup::commandLine_data()
 {
+    QTest::addColumn<QString>("program");
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QStringList>("output");
-    QTest::newRow("version") << QStringList{"--version"} << 0 << QStringList{"0.2.0"};
-    QTest::newRow("help") << QStringList{"--help"} << 0
+    QTest::newRow("version") << "tsl-gate" << QStringList{"--version"} << 0 << QStringList{"0.2.0"};
+    QTest::newRow("help") << "tsl-gate" << QStringList{"--help"} << 0
                           << QStringList{"Tessel Cloud Gateway Application",
                                          "--force-dark  Force the application to use the dark theme.",
                                          "-r, --reset   Reset all settings.",
                                          "-l, --lang <lang>  Set langugage to <lang>."};
-    QTest::newRow("unknown option") << QStringList{"--bogus"} << 1 << QStringList{"Unknown option 'bogus'."};
+    QTest::newRow("toolkit options pass")
+        << "tsl-gate" << QStringList{"-platform", "xcb", "-style=fusion", "-v"} << 0 << QStringList{"0.2.0"};
+    QTest::newRow("unknown option") << "tsl-gate" << QStringList{"--bogus"} << 2
+                                    << QStringList{"tsl-gate: Unknown option 'bogus'.", "Usage:"};
+    QTest::newRow("missing value") << "tsl-gate" << QStringList{"--lang"} << 2
+                                   << QStringList{"Missing value after '--lang'.", "Usage:"};
+    QTest::newRow("core help") << "tsl-gated" << QStringList{"--help"} << 0
+                               << QStringList{"--register", "--rescan <seconds>"};
+    QTest::newRow("core unknown option")
+        << "tsl-gated" << QStringList{"-x"} << 2 << QStringList{"tsl-gated: Unknown option 'x'.", "Usage:"};
+    QTest::newRow("core bad number") << "tsl-gated" << QStringList{"--rescan", "soon"} << 2
+                                     << QStringList{"--rescan needs a whole number above 0."};
+    QTest::newRow("core argument") << "tsl-gated" << QStringList{"now"} << 2
+                                   << QStringList{"Unexpected argument 'now'."};
 }
 
+// Run without a display: none of these may need one.
 void TestStartup::commandLine()
 {
+    QFETCH(QString, program);
     QFETCH(QStringList, args);
     QFETCH(int, exitCode);
     QFETCH(QStringList, output);
-    const QString program = qEnvironmentVariable("TSL_TEST_BUILD_DIR") + "/bin/tsl-gate";
-    if (!QFileInfo::exists(program))
+    const QString path = qEnvironmentVariable("TSL_TEST_BUILD_DIR") + "/bin/" + program;
+    if (!QFileInfo::exists(path))
         QSKIP("the program is not built");
 
     QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QLatin1String(name));
+    process.setProcessEnvironment(env);
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, args);
+    process.start(path, args);
     QVERIFY(process.waitForFinished(60000));
     const QString text = QString::fromUtf8(process.readAll()).simplified();
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);

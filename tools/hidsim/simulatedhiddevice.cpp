@@ -4,6 +4,8 @@
 
 #include "simulatedhiddevice.h"
 
+#include "logcategories.h"
+
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -127,8 +129,8 @@ UMockdevIoctlData *clientBuffer(UMockdevIoctlClient *client, gsize size)
     UMockdevIoctlData *data =
         umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0, size, &error);
     if (!data) {
-        qWarning("simulated hid: cannot reach the client's buffer: %s",
-                 error ? error->message : "null pointer");
+        qCWarning(lcDevSim, "simulated hid: cannot reach the client's buffer: %s",
+                  error ? error->message : "null pointer");
         g_clear_error(&error);
     }
     return data;
@@ -248,7 +250,7 @@ gboolean SimulatedHidDevice::Private::onRead(UMockdevIoctlBase *, UMockdevIoctlC
         // One token byte per queued report keeps the client's poll() in step with the queue.
         char token;
         if (read(d->slave, &token, 1) != 1)
-            qWarning("simulated hid: token drain failed: %s", strerror(errno));
+            qCWarning(lcDevSim, "simulated hid: token drain failed: %s", strerror(errno));
     }
     const gsize n = qMin(gsize(report.size()), gsize(arg->data_len));
     memcpy(arg->data, report.constData(), n);
@@ -403,7 +405,7 @@ SimulatedHidDevice::~SimulatedHidDevice()
     d->doUnplug();
     GError *error = nullptr;
     if (!umockdev_testbed_detach_ioctl(d->testbed, d->devnode.constData(), &error)) {
-        qWarning("simulated hid: detach_ioctl %s: %s", d->devnode.constData(), error->message);
+        qCWarning(lcDevSim, "simulated hid: detach_ioctl %s: %s", d->devnode.constData(), error->message);
         g_clear_error(&error);
     }
     g_object_unref(d->handler);
@@ -483,7 +485,7 @@ void SimulatedHidDevice::injectInput(const QByteArray &report)
         return;
     d->input.append(report);
     if (write(d->master, "x", 1) != 1)
-        qWarning("simulated hid: token write failed: %s", strerror(errno));
+        qCWarning(lcDevSim, "simulated hid: token write failed: %s", strerror(errno));
 }
 
 void SimulatedHidDevice::injectTemperature(double celsius)

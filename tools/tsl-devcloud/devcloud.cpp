@@ -6,6 +6,7 @@
 #include "httpconnection.h"
 #include "httpserver.h"
 #include "localca.h"
+#include "logcategories.h"
 #include "portal.h"
 #include "settingskeys.h"
 #include "updatefeed.h"
@@ -155,5 +156,6 @@ void DevCloud::route(HttpConnection *connection)
 void DevCloud::updateBroker()
 {
     if (!m_broker->updateAcl(m_store->gateways()))
-        qWarning("devcloud: the broker's ACL was not updated: %s", qUtf8Printable(m_broker->errorString()));
+        qCWarning(lcDevCloud, "devcloud: the broker's ACL was not updated: %s",
+                  qUtf8Printable(m_broker->errorString()));
 }

@@ -1,6 +1,7 @@
 // tsl-devcloud: the platform's side on this machine (registrar, portal, MQTT broker and CA) for
 // running and testing the gateway without the real cloud. See README.md.
 
+#include "commandline.h"
 #include "devcloud.h"
 
 #include <QCommandLineParser>
@@ -118,9 +119,8 @@ int main(int argc, char *argv[])
         QStringLiteral("version"));
     parser.addOptions({dataOption, mqttOption, httpOption, timeoutOption, autoOption, faultOption,
                        configureOption, feedOption, releaseOption});
-    parser.process(app);
-    if (!parser.positionalArguments().isEmpty())
-        usageError(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
+    if (const int code = CommandLine::check(parser, app.arguments()); code >= 0)
+        return code;
 
     DevCloud::Options options;
     options.dataDir = QDir(parser.value(dataOption)).absolutePath();

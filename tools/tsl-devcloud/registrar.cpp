@@ -3,6 +3,7 @@
 #include "fleetstore.h"
 #include "httpconnection.h"
 #include "localca.h"
+#include "logcategories.h"
 #include "registrationcodec.h"
 
 #include <QJsonArray>
@@ -48,7 +49,7 @@ QByteArray Registrar::event(const QString &name, const QJsonObject &data)
 
 void Registrar::fail(HttpConnection *connection, int code, const QString &message)
 {
-    qInfo("registrar: error %d: %s", code, qUtf8Printable(message));
+    qCInfo(lcDevCloud, "registrar: error %d: %s", code, qUtf8Printable(message));
     connection->sendChunk(event(QStringLiteral("error"), errorObject(code, message)));
     connection->finish();
 }
@@ -118,10 +119,10 @@ void Registrar::handle(HttpConnection *connection)
     const int timeout = m_options.codeTimeout;
     connection->sendChunk(event(QStringLiteral("code"), QJsonObject{{QStringLiteral("value"), code.toInt()},
                                                                     {QStringLiteral("timeout"), timeout}}));
-    qInfo("registrar: code %s for %s, valid for %d s", qUtf8Printable(code),
-          doc.contains(QLatin1String("app")) ? qUtf8Printable(doc.value(QLatin1String("app")).toString())
-                                             : "a new gateway",
-          timeout);
+    qCInfo(lcDevCloud, "registrar: code %s for %s, valid for %d s", qUtf8Printable(code),
+           doc.contains(QLatin1String("app")) ? qUtf8Printable(doc.value(QLatin1String("app")).toString())
+                                              : "a new gateway",
+           timeout);
     if (m_options.fault == Fault::CloseAfterCode) {
         connection->finish();
         return;
@@ -220,7 +221,7 @@ QJsonObject Registrar::resultFor(const QJsonObject &doc, int *errorCode, QString
         }
         emit registered(id);
         result.insert(QStringLiteral("fleet"), FleetStore::fleetJson(gw));
-        qInfo("registrar: %lld new device(s) for %s", qint64(sib.size()), qUtf8Printable(id));
+        qCInfo(lcDevCloud, "registrar: %lld new device(s) for %s", qint64(sib.size()), qUtf8Printable(id));
         return result;
     }
 
@@ -246,7 +247,7 @@ QJsonObject Registrar::resultFor(const QJsonObject &doc, int *errorCode, QString
     if (cred.isNull()) {
         *errorCode = 500;
         *error = QStringLiteral("Cannot issue credentials");
-        qWarning("registrar: %s", qUtf8Printable(m_ca->errorString()));
+        qCWarning(lcDevCloud, "registrar: %s", qUtf8Printable(m_ca->errorString()));
         return {};
     }
     m_store->putGateway(gw);
@@ -260,7 +261,7 @@ QJsonObject Registrar::resultFor(const QJsonObject &doc, int *errorCode, QString
     result.insert(QStringLiteral("cred"),
                   QJsonObject{{QStringLiteral("priv"), QString::fromLatin1(cred.keyPem)},
                               {QStringLiteral("file"), QString::fromLatin1(cred.certPem)}});
-    qInfo("registrar: new gateway %s \"%s\" with %lld device(s)", qUtf8Printable(gw.id),
-          qUtf8Printable(gw.alias), qint64(sib.size()));
+    qCInfo(lcDevCloud, "registrar: new gateway %s \"%s\" with %lld device(s)", qUtf8Printable(gw.id),
+           qUtf8Printable(gw.alias), qint64(sib.size()));
     return result;
 }
