@@ -117,48 +117,19 @@ void CxgatewRunner::applyDeviceSettings()
 {
     applyCloudSettings();
     m_gateway->client()->applyOutboxSettings();
-    const auto stored = PluginLoader::storedTypeSettings(m_loader->types().keys());
-    for (QAbstractThing *thing : qAsConst(m_things)) {
-        const auto it = stored.constFind(thing->type());
-        if (it != stored.constEnd())
-            thing->applyTypeSettings(it.value());
-    }
+    m_loader->applyStoredSettings(m_things);
 }
 
 // ---- scanning and the live things --------------------------------------------------------------
 
 bool CxgatewRunner::rescan()
 {
-    const QSettings settings;
     // Read once for every thing this scan adopts.
     const QList<PoolEntry> pool = DevicePool::entries();
-    const auto &types = m_loader->types();
-    for (auto it = types.cbegin(); it != types.cend(); ++it) {
-        const QString &type = it.key();
-        AbstractThingType *plugin = it.value();
-        if (!settings.value(Key::plugin(type, QLatin1String(Key::PluginEnabled)), Key::PluginEnabledByDefault)
-                 .toBool())
-            continue;
-        const QHash<QString, QVariant> found = plugin->scan();
-        bool settingsLoaded = false;
-        QHash<QString, QVariant> typeSettings;
-        for (auto dev = found.cbegin(); dev != found.cend(); ++dev) {
-            const bool known = std::any_of(m_things.cbegin(), m_things.cend(), [&](const QAbstractThing *t) {
-                return plugin->equals(dev.key(), t);
-            });
-            if (known)
-                continue;
-            if (!settingsLoaded) {
-                typeSettings = PluginLoader::typeSettings(type, m_loader->metadata().value(type));
-                settingsLoaded = true;
-            }
-            QObject *ui = nullptr;
-            if (QAbstractThing *thing = plugin->create(dev.key(), dev.value(), typeSettings, &ui)) {
-                adopt(thing, pool);
-                emit deviceCreated(ui);
-            }
-        }
-    }
+    m_loader->createNewThings(m_things, [this, &pool](QAbstractThing *thing, QObject *ui) {
+        adopt(thing, pool);
+        emit deviceCreated(ui);
+    });
     restoreGatewayFromPool();
     emit finished(Rescan, true);
     return true;
@@ -353,11 +324,6 @@ void CxgatewRunner::resetDevPool()
     }
 }
 
-QJsonObject CxgatewRunner::poolDocument()
-{
-    return DevicePool::read();
-}
-
 QJsonObject CxgatewRunner::forgetPoolEntries(const QList<QJsonObject> &entries)
 {
     if (DevicePool::forget(entries)) {
@@ -368,11 +334,6 @@ QJsonObject CxgatewRunner::forgetPoolEntries(const QList<QJsonObject> &entries)
 }
 
 // ---- registration and the cloud ----------------------------------------------------------------
-
-QJsonObject CxgatewRunner::errorResult(int code, const QString &text)
-{
-    return RegistrarExchange::errorResult(code, text);
-}
 
 void CxgatewRunner::fail(const QString &text)
 {
@@ -401,17 +362,18 @@ void CxgatewRunner::generateDoc()
         return;
     }
     if (m_registrar->isBusy()) {
-        endRegistration(errorResult(409, tr("Busy with another request")));
+        endRegistration(RegistrarExchange::errorResult(409, tr("Busy with another request")));
         return;
     }
     const QString doc = m_gateway->registrationDoc(m_things);
     if (doc.isEmpty()) {
-        endRegistration(errorResult(400, tr("No new devices to register")));
+        endRegistration(RegistrarExchange::errorResult(400, tr("No new devices to register")));
         return;
     }
     const QString endpoint = Key::WebRegEndpoint.read(QSettings()).toString();
     if (!m_registrar->open(endpoint, doc))
-        endRegistration(errorResult(400, tr("Cannot establish a connection to the registrar service")));
+        endRegistration(RegistrarExchange::errorResult(
+            400, tr("Cannot establish a connection to the registrar service")));
 }
 
 void CxgatewRunner::processResult(const QJsonObject &result)
@@ -421,7 +383,7 @@ void CxgatewRunner::processResult(const QJsonObject &result)
         return;
     }
     if (!m_gateway->processRegistration(result, m_things, true)) {
-        endRegistration(errorResult(498, tr("Reply processing error")));
+        endRegistration(RegistrarExchange::errorResult(498, tr("Reply processing error")));
         return;
     }
     QJsonObject reported = result;
@@ -492,17 +454,7 @@ bool CxgatewRunner::holdsCloudId(const QString &tid)
     }
     if (tid == m_gateway->cloudid())
         return true;
-    const QString poolText = Key::DevicesPool.read(QSettings()).toString();
-    if (poolText != m_poolText) {
-        m_poolText = poolText;
-        m_poolIds.clear();
-        const QList<PoolEntry> entries = DevicePool::entries();
-        for (const PoolEntry &entry : entries) {
-            if (!entry.regid.isEmpty())
-                m_poolIds.insert(entry.registeredKey());
-        }
-    }
-    return m_poolIds.contains(tid);
+    return DevicePool::holdsRegistered(tid);
 }
 
 bool CxgatewRunner::resetGateway()

@@ -97,9 +97,7 @@ public:
     RegState registrationState();
     bool exportSettings(const QString &file);
     bool importSettings(const QString &file);
-    // The device pool as stored.
-    QJsonObject poolDocument();
-    // Drops these entries (as poolDocument gave them) from the pool and takes the pool over: things
+    // Drops these entries (as DevicePool::read gives them) from the pool and takes the pool over: things
     // whose registration went with them need registering again. Returns the new pool.
     QJsonObject forgetPoolEntries(const QList<QJsonObject> &entries);
 
@@ -138,7 +136,6 @@ private:
     // Whether the gateway still holds a cloud id: its own, a live thing's, or a registered device
     // of the pool that is not attached now.
     bool holdsCloudId(const QString &tid);
-    static QJsonObject errorResult(int code, const QString &text);
     void fail(const QString &text);
     void endRegistration(const QJsonObject &result);
 
@@ -146,7 +143,4 @@ private:
     QList<QAbstractThing *> m_things;
     PluginLoader *m_loader = nullptr;
     RegistrarExchange *m_registrar = nullptr;
-    // The registered ids of the pool, parsed from the pool text they came from.
-    QString m_poolText;
-    QSet<QString> m_poolIds;
 };

@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QSet>
 #include <QSettings>
 
 namespace {
@@ -75,10 +76,33 @@ bool PoolEntry::matches(const QAbstractThing *thing) const
 
 namespace DevicePool {
 
+QJsonObject parse(const QString &text)
+{
+    return QJsonDocument::fromJson(text.toLatin1()).object();
+}
+
 QJsonObject read()
 {
+    return parse(Key::DevicesPool.read(QSettings()).toString());
+}
+
+bool holdsRegistered(const QString &cloudId)
+{
+    // Asked for every report sent: the ids are parsed again only when the stored text has changed.
+    thread_local QString parsedText;
+    thread_local QSet<QString> ids;
     const QString text = Key::DevicesPool.read(QSettings()).toString();
-    return QJsonDocument::fromJson(text.toLatin1()).object();
+    if (text != parsedText) {
+        parsedText = text;
+        ids.clear();
+        const QJsonArray devices = devicesOf(parse(text));
+        for (const QJsonValue &value : devices) {
+            const PoolEntry entry = PoolEntry::fromJson(value.toObject());
+            if (!entry.regid.isEmpty())
+                ids.insert(entry.registeredKey());
+        }
+    }
+    return ids.contains(cloudId);
 }
 
 void write(const QJsonObject &doc)

@@ -38,6 +38,8 @@ namespace DevicePool {
 QJsonObject read();
 // Stores a document as compact JSON, one byte per character.
 void write(const QJsonObject &doc);
+// Whether a registered entry has this cloud id ("type_version_serial_regid").
+bool holdsRegistered(const QString &cloudId);
 // The stored entries, in order.
 QList<PoolEntry> entries();
 // Writes the things (the live devices followed by the gateway) into the pool. With merge, entries

@@ -2,6 +2,7 @@
 
 #include "abstractthingtype.h"
 #include "logcategories.h"
+#include "qabstractthing.h"
 #include "settingskeys.h"
 
 #include <QCoreApplication>
@@ -11,6 +12,8 @@
 #include <QLibrary>
 #include <QPluginLoader>
 #include <QSettings>
+
+#include <algorithm>
 
 namespace {
 
@@ -158,4 +161,44 @@ QHash<QString, QHash<QString, QVariant>> PluginLoader::storedTypeSettings(const 
         }
     }
     return result;
+}
+
+void PluginLoader::createNewThings(const QList<QAbstractThing *> &known,
+                                   const std::function<void(QAbstractThing *, QObject *)> &adopt) const
+{
+    const QSettings settings;
+    for (auto it = m_types.cbegin(); it != m_types.cend(); ++it) {
+        const QString &type = it.key();
+        AbstractThingType *plugin = it.value();
+        if (!settings.value(Key::plugin(type, QLatin1String(Key::PluginEnabled)), Key::PluginEnabledByDefault)
+                 .toBool())
+            continue;
+        const QHash<QString, QVariant> found = plugin->scan();
+        bool settingsLoaded = false;
+        QHash<QString, QVariant> settingsOfType;
+        for (auto dev = found.cbegin(); dev != found.cend(); ++dev) {
+            const bool isKnown = std::any_of(known.cbegin(), known.cend(), [&](const QAbstractThing *t) {
+                return plugin->equals(dev.key(), t);
+            });
+            if (isKnown)
+                continue;
+            if (!settingsLoaded) {
+                settingsOfType = typeSettings(type, m_metadata.value(type));
+                settingsLoaded = true;
+            }
+            QObject *ui = nullptr;
+            if (QAbstractThing *thing = plugin->create(dev.key(), dev.value(), settingsOfType, &ui))
+                adopt(thing, ui);
+        }
+    }
+}
+
+void PluginLoader::applyStoredSettings(const QList<QAbstractThing *> &things) const
+{
+    const auto stored = storedTypeSettings(m_types.keys());
+    for (QAbstractThing *thing : things) {
+        const auto it = stored.constFind(thing->type());
+        if (it != stored.constEnd())
+            thing->applyTypeSettings(it.value());
+    }
 }

@@ -6,7 +6,10 @@
 #include <QString>
 #include <QVariant>
 
+#include <functional>
+
 class AbstractThingType;
+class QAbstractThing;
 class QLibrary;
 
 // Finds the thing-type plug-ins next to the program, loads the libraries they depend on (calling
@@ -34,6 +37,13 @@ public:
     static QHash<QString, QVariant> typeSettings(const QString &type, const QJsonObject &metadata);
     // Only the stored Plugins/<type>/ keys, one hash per type that has any.
     static QHash<QString, QHash<QString, QVariant>> storedTypeSettings(const QStringList &types);
+
+    // Scans with every enabled plug-in and creates the devices that none of the known things is;
+    // adopt(thing, ui) takes each new thing (and the plug-in's user-interface object, if any).
+    void createNewThings(const QList<QAbstractThing *> &known,
+                         const std::function<void(QAbstractThing *, QObject *)> &adopt) const;
+    // Hands every thing the stored settings of its type.
+    void applyStoredSettings(const QList<QAbstractThing *> &things) const;
 
     QString pluginDirectory() const;
     QString libraryDirectory() const;

@@ -1,14 +1,13 @@
 #include "calvexcloudclient.h"
 
+#include "cloudtrust.h"
 #include "reportqueue.h"
 
-#include "deployment.h"
 #include "qcredentialstore.h"
 #include "settingskeys.h"
 
 #include <QDateTime>
 #include <QEventLoop>
-#include <QFile>
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <QSettings>
@@ -17,13 +16,6 @@
 #include <QtGlobal>
 
 #include <algorithm>
-#include <atomic>
-
-// The CA bundle is compiled into the core library; a static library needs its resources pulled in.
-static void initCaBundleResource()
-{
-    Q_INIT_RESOURCE(tslcacerts);
-}
 
 namespace {
 constexpr int ReconnectInterval = 10000;
@@ -32,8 +24,6 @@ constexpr int StopStepMs = 250;
 constexpr int StopSteps = 10;
 // Reports are acknowledged by the broker.
 constexpr quint8 ReportQos = 1;
-// Environment override of the compiled trust anchors, for private deployments and test brokers.
-constexpr char CaBundleVariable[] = "TSL_GATE_CA_BUNDLE";
 
 const QRegularExpression &updateTopicPattern()
 {
@@ -47,34 +37,6 @@ const QRegularExpression &stateTopicPattern()
     static const QRegularExpression re(
         QRegularExpression::anchoredPattern(QStringLiteral("things/(.*)/state")));
     return re;
-}
-
-// The certification authorities the broker's certificate must chain to: the compiled bundle, or
-// the PEM file named by TSL_GATE_CA_BUNDLE.
-QList<QSslCertificate> trustAnchors()
-{
-    static std::atomic_bool announced{false};
-    const QString overridePath = qEnvironmentVariable(CaBundleVariable);
-    if (!overridePath.isEmpty()) {
-        QFile file(overridePath);
-        const QList<QSslCertificate> certs = file.open(QIODevice::ReadOnly)
-                                                 ? QSslCertificate::fromData(file.readAll(), QSsl::Pem)
-                                                 : QList<QSslCertificate>();
-        if (!announced.exchange(true)) {
-            if (certs.isEmpty())
-                qCritical("%s=%s holds no CA certificate: no broker will be trusted", CaBundleVariable,
-                          qUtf8Printable(overridePath));
-            else
-                qInfo("Trusting the CA certificates of %s=%s instead of the built-in bundle",
-                      CaBundleVariable, qUtf8Printable(overridePath));
-        }
-        return certs;
-    }
-    initCaBundleResource();
-    QFile bundle(QStringLiteral(":/cacerts/%1.ca").arg(QLatin1String(Deployment::ApiHost)));
-    if (!bundle.open(QIODevice::ReadOnly))
-        return {};
-    return QSslCertificate::fromData(bundle.readAll(), QSsl::Pem);
 }
 
 bool isFatalRefusal(int code)
@@ -182,23 +144,13 @@ bool CalvexCloudClient::connectToBroker(const QString &clientId, int keepAlive, 
     // MQTT carries the keep-alive in 16 bits; longer periods are capped rather than wrapped around.
     keepAlive = qMin(keepAlive, 0xffff);
 
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    tls.setCaCertificates(trustAnchors());
-    const QSslKey key = QCredentialStore::storedKey();
-    if (key.isNull()) {
-        m_lastError = QStringLiteral("Key is missing / invalid");
+    QString missing;
+    const QSslConfiguration tls = CloudTrust::clientConfiguration(&missing);
+    if (!missing.isEmpty()) {
+        m_lastError = missing;
         reportFailure();
         return false;
     }
-    const QSslCertificate certificate = QCredentialStore::storedCertificate();
-    if (certificate.isNull()) {
-        m_lastError = QStringLiteral("Certificate is missing / invalid");
-        reportFailure();
-        return false;
-    }
-    tls.setLocalCertificate(certificate);
-    tls.setPrivateKey(key);
 
     m_client = new QMqttConnection(QStringLiteral("localhost"), port, tls, false, this);
     m_client->setAutoReconnectInterval(ReconnectInterval);
