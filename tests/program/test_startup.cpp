@@ -95,9 +95,9 @@ void TestStartup::language()
 
     AppTranslations::load(m_translators, qApp, nullptr, "lang");
     const bool russian = isRussian(expected);
-    const QString runnerText = QCoreApplication::translate("CxgatewRunner", "Busy with another request");
+    const QString coreText = QCoreApplication::translate("RegistrarExchange", "Busy with another request");
     const QString qtText = QCoreApplication::translate("QPlatformTheme", "Cancel");
-    QCOMPARE(runnerText != "Busy with another request", russian);
+    QCOMPARE(coreText != "Busy with another request", russian);
     QCOMPARE(qtText, russian ? QString::fromUtf8("Отмена") : QString("Cancel"));
 }
 
