@@ -19,7 +19,8 @@ namespace {
 
 int fail(const QString &message, int code = CommandLine::Failure)
 {
-    std::fprintf(stderr, "%s: %s\n", qUtf8Printable(QCoreApplication::applicationName()),
+    std::fprintf(stderr, "%s: %s\n",
+                 qUtf8Printable(QFileInfo(QCoreApplication::arguments().value(0)).fileName()),
                  qUtf8Printable(message));
     return code;
 }

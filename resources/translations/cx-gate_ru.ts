@@ -195,6 +195,77 @@ Aboriting update</source>
     </message>
 </context>
 <context>
+    <name>HistoryExportDialog</name>
+    <message>
+        <source>Export history</source>
+        <translation>Экспорт истории</translation>
+    </message>
+    <message>
+        <source>Last hour</source>
+        <translation>Последний час</translation>
+    </message>
+    <message>
+        <source>Last 24 hours</source>
+        <translation>Последние 24 часа</translation>
+    </message>
+    <message>
+        <source>Last 7 days</source>
+        <translation>Последние 7 дней</translation>
+    </message>
+    <message>
+        <source>Last 30 days</source>
+        <translation>Последние 30 дней</translation>
+    </message>
+    <message>
+        <source>Custom</source>
+        <translation>Свой интервал</translation>
+    </message>
+    <message>
+        <source>&amp;Device:</source>
+        <translation>&amp;Устройство:</translation>
+    </message>
+    <message>
+        <source>&amp;Range:</source>
+        <translation>&amp;Период:</translation>
+    </message>
+    <message>
+        <source>&amp;From:</source>
+        <translation>&amp;С:</translation>
+    </message>
+    <message>
+        <source>&amp;Until:</source>
+        <translation>&amp;По:</translation>
+    </message>
+    <message>
+        <source>Export…</source>
+        <translation>Экспорт…</translation>
+    </message>
+    <message>
+        <source>CSV files (*.csv);;All files (*)</source>
+        <translation>Файлы CSV (*.csv);;Все файлы (*)</translation>
+    </message>
+    <message>
+        <source>The file %1 cannot be written: %2</source>
+        <translation>Не удаётся записать файл %1: %2</translation>
+    </message>
+    <message>
+        <source>Exporting the history of %1…</source>
+        <translation>Экспорт истории %1…</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Отмена</translation>
+    </message>
+    <message>
+        <source>There is no history yet.</source>
+        <translation>История пока пуста.</translation>
+    </message>
+    <message>
+        <source>The history could not be exported: %1</source>
+        <translation>Не удалось экспортировать историю: %1</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>Reports kept while the cloud is out of reach; when the outbox is full, the oldest report is dropped</source>
@@ -317,8 +388,8 @@ Aboriting update</source>
         <translation>Хост/порт:</translation>
     </message>
     <message>
-        <source>&lt;span style=&quot;color:#cc0000;&quot;&gt;* Cloud connectivity changes won&apos;t take effect until you relaunch the application&lt;/span&gt;</source>
-        <translation>&lt;span style=&quot;color:#cc0000;&quot;&gt;* Изменения подключения к облаку вступят в силу после перезапуска приложения&lt;/span&gt;</translation>
+        <source>&lt;span style="color:#cc0000;"&gt;* Cloud connectivity changes won't take effect until you relaunch the application&lt;/span&gt;</source>
+        <translation>&lt;span style="color:#cc0000;"&gt;* Изменения подключения к облаку вступят в силу после перезапуска приложения&lt;/span&gt;</translation>
     </message>
     <message>
         <source>Export</source>
@@ -608,6 +679,54 @@ Aboriting update</source>
         <source>Device type settings</source>
         <translation>Настройки типов устройств</translation>
     </message>
+    <message>
+        <source>State reports sent ahead of their acknowledgements</source>
+        <translation>Отчёты о состоянии, отправляемые до получения подтверждений</translation>
+    </message>
+    <message>
+        <source>Reports in flight:</source>
+        <translation>Отчётов в пути:</translation>
+    </message>
+    <message>
+        <source>Reports in flight</source>
+        <translation>Отчётов в пути</translation>
+    </message>
+    <message>
+        <source>History</source>
+        <translation>История</translation>
+    </message>
+    <message>
+        <source>States older than this are removed from the local history</source>
+        <translation>Состояния старше этого срока удаляются из локальной истории</translation>
+    </message>
+    <message>
+        <source>Keep history for:</source>
+        <translation>Хранить историю:</translation>
+    </message>
+    <message>
+        <source>Keep history for</source>
+        <translation>Хранить историю</translation>
+    </message>
+    <message>
+        <source> days</source>
+        <translation> дн.</translation>
+    </message>
+    <message>
+        <source>When the history file reaches this size, the oldest states are removed</source>
+        <translation>Когда файл истории достигает этого размера, самые старые состояния удаляются</translation>
+    </message>
+    <message>
+        <source>History file at most:</source>
+        <translation>Файл истории не более:</translation>
+    </message>
+    <message>
+        <source>History file at most</source>
+        <translation>Файл истории не более</translation>
+    </message>
+    <message>
+        <source>Export history…</source>
+        <translation>Экспорт истории…</translation>
+    </message>
 </context>
 <context>
     <name>QAbstractHidDevice</name>
@@ -853,6 +972,57 @@ Aboriting update</source>
     </message>
 </context>
 <context>
+    <name>TrendPane</name>
+    <message>
+        <source>1 hour</source>
+        <translation>1 час</translation>
+    </message>
+    <message>
+        <source>24 hours</source>
+        <translation>24 часа</translation>
+    </message>
+    <message>
+        <source>7 days</source>
+        <translation>7 дней</translation>
+    </message>
+    <message>
+        <source>30 days</source>
+        <translation>30 дней</translation>
+    </message>
+    <message>
+        <source>Trend range</source>
+        <translation>Период графика</translation>
+    </message>
+    <message>
+        <source>How far back the chart reaches</source>
+        <translation>За какой период показывать график</translation>
+    </message>
+    <message>
+        <source>Export history…</source>
+        <translation>Экспорт истории…</translation>
+    </message>
+    <message>
+        <source>Trend chart</source>
+        <translation>График</translation>
+    </message>
+    <message>
+        <source>Trend of %1</source>
+        <translation>График: %1</translation>
+    </message>
+    <message>
+        <source>Loading…</source>
+        <translation>Загрузка…</translation>
+    </message>
+    <message>
+        <source>History cannot be read: %1</source>
+        <translation>Не удаётся прочитать историю: %1</translation>
+    </message>
+    <message>
+        <source>No values in this range yet</source>
+        <translation>За этот период значений нет</translation>
+    </message>
+</context>
+<context>
     <name>UpdateController</name>
     <message>
         <source>Check for Updates</source>
@@ -875,8 +1045,8 @@ Aboriting update</source>
         <translation>Установлена последняя версия приложения.</translation>
     </message>
     <message>
-        <source>An update to version &lt;b&gt;%1&lt;/b&gt; is availale&lt;br&gt;Update now?&lt;br&gt;You can download the latest version &lt;a href=&quot;%2&quot;&gt;here&lt;/a&gt;</source>
-        <translation>Доступно обновление до версии &lt;b&gt;%1&lt;/b&gt;&lt;br&gt;Обновить сейчас?&lt;br&gt;Последнюю версию можно скачать &lt;a href=&quot;%2&quot;&gt;здесь&lt;/a&gt;</translation>
+        <source>An update to version &lt;b&gt;%1&lt;/b&gt; is availale&lt;br&gt;Update now?&lt;br&gt;You can download the latest version &lt;a href="%2"&gt;here&lt;/a&gt;</source>
+        <translation>Доступно обновление до версии &lt;b&gt;%1&lt;/b&gt;&lt;br&gt;Обновить сейчас?&lt;br&gt;Последнюю версию можно скачать &lt;a href="%2"&gt;здесь&lt;/a&gt;</translation>
     </message>
     <message>
         <source>Changelog:</source>

@@ -71,24 +71,36 @@ void TrendChart::draw(const TrendData &data, qint64 bucketWidth)
     reset(data.thing, data.to - data.from, bucketWidth);
     for (const TrendField &source : data.fields) {
         Field &field = addField(source.name);
+        // Each stretch's points are handed over at once: a series redraws for every change.
+        Points points;
         qint64 previous = 0;
+        double low = 0;
+        double high = 0;
         for (const HistoryBucket &bucket : source.series.buckets) {
-            if (!field.broken && splits(data.gaps, previous, bucket.lastTime))
-                field.broken = true;
-            addPoint(source.name, field, bucket.lastTime, bucket.last, bucket.min, bucket.max, false);
+            if (!points.line.isEmpty() && splits(data.gaps, previous, bucket.lastTime)) {
+                startStretch(source.name, field, points);
+                points = Points();
+            }
+            const double x = double(bucket.lastTime);
+            points.line.append({x, bucket.last});
+            points.upper.append({x, bucket.max});
+            points.lower.append({x, bucket.min});
+            low = previous == 0 ? bucket.min : std::min(low, bucket.min);
+            high = previous == 0 ? bucket.max : std::max(high, bucket.max);
             previous = bucket.lastTime;
             field.mergeStart = bucket.start;
         }
+        startStretch(source.name, field, points);
+        if (previous != 0)
+            fitValues(low, high);
         // Gone since the last value: the next live value starts a new stretch.
         if (!data.gaps.isEmpty() && data.gaps.constLast().end == 0 && data.gaps.constLast().start >= previous)
             field.broken = true;
-        if (!field.line)
-            startStretch(source.name, field); // a field with values only outside the buckets
     }
     slide(data.to);
 }
 
-void TrendChart::startStretch(const QString &name, Field &field)
+void TrendChart::startStretch(const QString &name, Field &field, const Points &points)
 {
     const bool first = !field.line;
     auto *line = new QLineSeries(this);
@@ -96,6 +108,9 @@ void TrendChart::startStretch(const QString &name, Field &field)
     line->setObjectName(QLatin1String("trend:") + name);
     field.upper = new QLineSeries(this);
     field.lower = new QLineSeries(this);
+    line->replace(points.line);
+    field.upper->replace(points.upper);
+    field.lower->replace(points.lower);
     auto *band = new QAreaSeries(field.upper, field.lower);
     band->setObjectName(QLatin1String("band:") + name);
     field.upper->setParent(band);
@@ -135,7 +150,7 @@ void TrendChart::addPoint(const QString &name, Field &field, qint64 time, double
                           bool merge)
 {
     if (field.broken)
-        startStretch(name, field);
+        startStretch(name, field, Points());
     const double x = double(time);
     if (merge && field.line->count() > 0) {
         const int at = field.line->count() - 1;
@@ -174,8 +189,16 @@ void TrendChart::append(qint64 time, const QJsonObject &state)
     }
 }
 
+void TrendChart::follow(qint64 time)
+{
+    if (time < m_axisEnd)
+        return;
+    slide(time + std::max<qint64>(m_span / 500, 1000));
+}
+
 void TrendChart::slide(qint64 to)
 {
+    m_axisEnd = to;
     m_time->setRange(QDateTime::fromMSecsSinceEpoch(to - m_span), QDateTime::fromMSecsSinceEpoch(to));
     if (m_span <= 24 * 3600 * 1000LL)
         m_time->setFormat(QStringLiteral("HH:mm"));

@@ -36,6 +36,9 @@ public:
     void append(qint64 time, const QJsonObject &state);
     // Moves the time axis to [to - span, to].
     void slide(qint64 to);
+    // Keeps the time at the axis' right end: slides by a step of about a pixel once the time passed
+    // it, so a chart kept open lays its axis out again only when that shows.
+    void follow(qint64 time);
 
     // Colours from the palette: dark on a dark palette, light otherwise.
     void applyPalette(const QPalette &palette);
@@ -56,7 +59,11 @@ private:
         bool broken = true;    // the next value starts a new stretch
     };
 
-    void startStretch(const QString &name, Field &field);
+    struct Points
+    {
+        QVector<QPointF> line, upper, lower;
+    };
+    void startStretch(const QString &name, Field &field, const Points &points);
     void addPoint(const QString &name, Field &field, qint64 time, double last, double min, double max,
                   bool merge);
     Field &addField(const QString &name);
@@ -68,6 +75,7 @@ private:
     QMap<QString, Field> m_fields;
     QString m_thing;
     qint64 m_span = 0;
+    qint64 m_axisEnd = 0;
     qint64 m_width = 0;
     double m_min = 0;
     double m_max = 0;

@@ -213,5 +213,5 @@ void TrendPane::append(qint64 time, const QString &thing, const QJsonObject &sta
     m_chart->append(time, state);
     if (!m_chart->fields().isEmpty())
         m_status->clear();
-    m_chart->slide(time);
+    m_chart->follow(time);
 }

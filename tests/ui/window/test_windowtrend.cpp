@@ -74,6 +74,7 @@ private slots:
                 batch.append({time + 1000, QString::fromLatin1(Sensor), {{QStringLiteral("t"), 90.0}}});
         }
         QSettings().setValue(QStringLiteral("Plugins/thx9/unit"), QStringLiteral("Fahrenheit"));
+        QDir(TrendPane::defaultDirectory()).removeRecursively(); // of an earlier run
         HistoryStore store(TrendPane::defaultDirectory());
         store.open();
         QVERIFY(store.write(batch));
