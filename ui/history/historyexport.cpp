@@ -141,7 +141,7 @@ void HistoryExportDialog::run(const QString &directory, const QVector<QPair<QStr
         QStringLiteral("%1/%2-%3.csv")
             .arg(folder, dialog.thing(),
                  QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmm")));
-    const QString file = QFileDialog::getSaveFileName(parent, tr("Export history"), suggested,
+    const QString file = QFileDialog::getSaveFileName(parent, tr("Save the history as"), suggested,
                                                       tr("CSV files (*.csv);;All files (*)"));
     if (file.isEmpty())
         return;
