@@ -105,7 +105,9 @@ MainWindow::MainWindow(QWidget *parent, const QString &programDir)
 
 void MainWindow::connectRunner()
 {
-    connect(m_host, &RunnerHost::thingChanged, this, &MainWindow::thing_changed);
+    connect(m_host, &RunnerHost::thingsChanged, this, &MainWindow::things_changed);
+    connect(m_host, &RunnerHost::historyTrouble, ui->statusBar,
+            [this](const QString &text) { ui->statusBar->showMessage(text); });
     connect(m_host, &RunnerHost::deviceCreated, this, &MainWindow::deviceCreated);
     connect(m_host, &RunnerHost::connectivityChanged, m_indicator, &CloudStatusIndicator::setConnected);
     connect(m_host, &RunnerHost::cloudError, m_indicator, &CloudStatusIndicator::setError);
@@ -313,15 +315,17 @@ void MainWindow::deviceCreated(QObject *thui)
     }
 }
 
-void MainWindow::thing_changed(const ThingState &thing)
+void MainWindow::things_changed(const ThingStateList &batch)
 {
-    ui->trendPane->append(QDateTime::currentMSecsSinceEpoch(), thing.shortid,
-                          thing.gone ? QJsonObject() : thing.state);
-    if (thing.gone) {
-        m_stateModel->remove(thing.shortid);
-        m_rescanDelay.start();
-    } else {
-        m_stateModel->update(thing);
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    for (const ThingState &thing : batch) {
+        ui->trendPane->append(now, thing.shortid, thing.gone ? QJsonObject() : thing.state);
+        if (thing.gone) {
+            m_stateModel->remove(thing.shortid);
+            m_rescanDelay.start();
+        } else {
+            m_stateModel->update(thing);
+        }
     }
 }
 

@@ -91,7 +91,7 @@ private slots:
         QVERIFY(!pane->isVisible());
 
         RunnerHost *host = w.runnerHost();
-        emit host->thingChanged(sensor(38.0));
+        emit host->thingsChanged({sensor(38.0)});
         auto *table = child<QTableView>(w, "deviceStateTable");
         auto *model = static_cast<ThingsStateTableModel *>(table->model());
         int row = -1;
@@ -120,7 +120,7 @@ private slots:
         // Live: a ramp of states arrives, points appear (or the last one moves) without a query.
         const int points = pointCount(before);
         for (int i = 1; i <= 10; ++i) {
-            emit host->thingChanged(sensor(38.0 + i));
+            emit host->thingsChanged({sensor(38.0 + i)});
             QTest::qWait(20);
         }
         QCOMPARE(drawn.count(), 1);
@@ -139,10 +139,10 @@ private slots:
         // Unplugged: the row goes, the pane keeps the sensor and its line breaks at once.
         ThingState gone = sensor(0);
         gone.gone = true;
-        emit host->thingChanged(gone);
+        emit host->thingsChanged({gone});
         QVERIFY(model->thingAt(row).shortid != QLatin1String(Sensor));
         QCOMPARE(pane->thing(), QString::fromLatin1(Sensor));
-        emit host->thingChanged(sensor(30.0));
+        emit host->thingsChanged({sensor(30.0)});
         QCOMPARE(chart->stretches(QStringLiteral("t")).size(), 3);
         QCOMPARE(chart->stretches(QStringLiteral("t")).last().size(), 1);
     }
