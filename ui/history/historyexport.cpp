@@ -2,6 +2,7 @@
 
 #include "historycsvwriter.h"
 #include "historyreader.h"
+#include "settingskeys.h"
 #include "trendpane.h"
 
 #include <QComboBox>
@@ -27,8 +28,6 @@
 #include <memory>
 
 namespace {
-
-constexpr char ExportDirectoryKey[] = "System/ExportDirectory";
 
 struct Outcome
 {
@@ -136,7 +135,7 @@ void HistoryExportDialog::run(const QString &directory, const QVector<QPair<QStr
     if (dialog.exec() != QDialog::Accepted || dialog.thing().isEmpty())
         return;
     QSettings settings;
-    const QString folder = settings.value(QLatin1String(ExportDirectoryKey), QDir::homePath()).toString();
+    const QString folder = Key::SystemExportDirectory.read(settings).toString();
     const QString suggested =
         QStringLiteral("%1/%2-%3.csv")
             .arg(folder, dialog.thing(),
@@ -145,7 +144,7 @@ void HistoryExportDialog::run(const QString &directory, const QVector<QPair<QStr
                                                       tr("CSV files (*.csv);;All files (*)"));
     if (file.isEmpty())
         return;
-    settings.setValue(QLatin1String(ExportDirectoryKey), QFileInfo(file).absolutePath());
+    settings.setValue(Key::SystemExportDirectory, QFileInfo(file).absolutePath());
     const QString error = exportTo(directory, dialog.thing(), dialog.from(), dialog.to(), file, parent);
     if (!error.isEmpty()) {
         QMessageBox box(QMessageBox::Warning, tr("Export history"), error, QMessageBox::Ok, parent);

@@ -1,4 +1,5 @@
 #include "appidentity.h"
+#include "historyexport.h"
 #include "historystore.h"
 #include "mainwindow.h"
 #include "runnerhost.h"
@@ -15,6 +16,7 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QtCharts/QDateTimeAxis>
 #include <QtCharts/QValueAxis>
@@ -145,6 +147,30 @@ private slots:
         emit host->thingsChanged({sensor(30.0)});
         QCOMPARE(chart->stretches(QStringLiteral("t")).size(), 3);
         QCOMPARE(chart->stretches(QStringLiteral("t")).last().size(), 1);
+    }
+
+    // The window's export: the file written off the main thread, only the thing's rows; a file that
+    // cannot be written is said plainly.
+    void exportsOneThing()
+    {
+        MainWindow w;
+        QTemporaryDir out;
+        const QString file = out.filePath(QStringLiteral("sensor.csv"));
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        QCOMPARE(HistoryExportDialog::exportTo(TrendPane::defaultDirectory(), QString::fromLatin1(Sensor),
+                                               now - 4 * 3600 * 1000LL, now, file, &w),
+                 QString());
+        QFile csv(file);
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = csv.readAll().split('\n');
+        QCOMPARE(lines.first(), QByteArray("time,thing,field,value\r"));
+        QCOMPARE(lines.size(), 1 + 160 + 1 + 1); // header, 160 values and the spike, the empty end
+        QVERIFY(lines.at(1).contains(",thx9_1_T1,t,20\r"));
+        const QString error =
+            HistoryExportDialog::exportTo(TrendPane::defaultDirectory(), QString::fromLatin1(Sensor),
+                                          now - 3600000, now, QStringLiteral("/nonexistent/x.csv"), &w);
+        QVERIFY2(error.startsWith(QStringLiteral("The file /nonexistent/x.csv cannot be written")),
+                 qPrintable(error));
     }
 };
 
