@@ -29,8 +29,9 @@ qint64 monotonicMs()
 } // namespace
 
 TrendPane::TrendPane(QWidget *parent)
-    : QWidget(parent), m_title(new QLabel(this)), m_status(new QLabel(this)), m_rangeBox(new QComboBox(this)),
-      m_exportButton(new QPushButton(this)), m_chart(new TrendChart), m_directory(defaultDirectory())
+    : QWidget(parent), m_title(new QLabel(this)), m_status(new QLabel(this)), m_rangeLabel(new QLabel(this)),
+      m_rangeBox(new QComboBox(this)), m_exportButton(new QPushButton(this)), m_chart(new TrendChart),
+      m_directory(defaultDirectory())
 {
     setObjectName(QStringLiteral("trendPane"));
     m_title->setObjectName(QStringLiteral("trendTitle"));
@@ -42,15 +43,20 @@ TrendPane::TrendPane(QWidget *parent)
     m_title->setFont(bold);
     m_title->setTextFormat(Qt::PlainText);
     m_status->setTextFormat(Qt::PlainText);
+    m_rangeLabel->setBuddy(m_rangeBox);
 
     m_view = new QChartView(m_chart, this);
     m_view->setObjectName(QStringLiteral("trendChartView"));
     m_view->setRenderHint(QPainter::Antialiasing);
     m_view->setMinimumHeight(180);
+    // A picture, not a control: the keyboard passes it by.
+    m_view->setFocusPolicy(Qt::NoFocus);
+    m_view->viewport()->setFocusPolicy(Qt::NoFocus);
 
     auto *header = new QHBoxLayout;
     header->addWidget(m_title, 1);
     header->addWidget(m_status);
+    header->addWidget(m_rangeLabel);
     header->addWidget(m_rangeBox);
     header->addWidget(m_exportButton);
     auto *layout = new QVBoxLayout(this);
@@ -109,6 +115,7 @@ void TrendPane::retranslate()
     m_rangeBox->setItemText(LastDay, tr("24 hours"));
     m_rangeBox->setItemText(LastWeek, tr("7 days"));
     m_rangeBox->setItemText(LastMonth, tr("30 days"));
+    m_rangeLabel->setText(tr("&Range:"));
     m_rangeBox->setAccessibleName(tr("Trend range"));
     m_rangeBox->setToolTip(tr("How far back the chart reaches"));
     m_exportButton->setText(tr("Export history…"));

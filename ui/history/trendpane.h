@@ -69,6 +69,7 @@ private:
 
     QLabel *m_title;
     QLabel *m_status;
+    QLabel *m_rangeLabel;
     QComboBox *m_rangeBox;
     QPushButton *m_exportButton;
     QtCharts::QChartView *m_view;
