@@ -325,7 +325,7 @@ if not wait_for(lambda: find(gate.window, 'push button', 'Export history…', vi
 export_button = wait_for(lambda: find(gate.window, 'push button', 'Export history…', visible=True), 'the trend pane')
 wait_for(lambda: find(gate.window, 'label', 'Trend of Office Sensor'), 'the trend of the sensor')
 step('choosing the sensor\'s row shows its trend')
-shoot('history')
+shoot('trend')
 press(export_button, wait_reply=False)
 dialog = wait_for(lambda: gate.dialogs('Export history'), 'the export dialog')[0]
 device = wait_for(lambda: find(dialog, 'combo box'), 'the device choice')
