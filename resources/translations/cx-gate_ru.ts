@@ -1171,6 +1171,10 @@ Aboriting update</source>
         <source>No values in this range yet</source>
         <translation>За этот период значений нет</translation>
     </message>
+    <message>
+        <source>&amp;Range:</source>
+        <translation>&amp;Период:</translation>
+    </message>
 </context>
 <context>
     <name>UpdateController</name>
