@@ -69,7 +69,7 @@ HistoryCsvWriter::Result HistoryCsvWriter::write(QIODevice *out, qint64 from, qi
     m_error.clear();
     QByteArray chunk = "time,thing,field,value\r\n";
     chunk.reserve(ChunkBytes + 1024);
-    const std::unique_ptr<HistoryCursor> rows = m_reader.rows(from, to);
+    const std::unique_ptr<HistoryCursor> rows = m_reader.rows(from, to, m_thing);
     const double span = double(qMax<qint64>(1, to - from));
     HistoryRow row;
     while (!m_cancelled && rows->next(&row)) {

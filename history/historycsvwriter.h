@@ -28,6 +28,8 @@ public:
     explicit HistoryCsvWriter(const HistoryReader &reader) : m_reader(reader) {}
 
     void setProgress(const Progress &progress) { m_progress = progress; }
+    // Only the values of this thing (short id); empty for every thing, as at first.
+    void setThing(const QString &thing) { m_thing = thing; }
     // Stops a write() in progress at its next chunk (and any later one at once).
     void cancel() { m_cancelled = true; }
 
@@ -46,6 +48,7 @@ private:
 
     const HistoryReader &m_reader;
     Progress m_progress;
+    QString m_thing;
     std::atomic<bool> m_cancelled{false};
     qint64 m_rows = 0;
     QString m_error;

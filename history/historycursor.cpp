@@ -7,10 +7,12 @@
 #include <algorithm>
 #include <functional>
 
-HistoryCursor::HistoryCursor(const HistoryDatabase &db, qint64 from, qint64 to)
+HistoryCursor::HistoryCursor(const HistoryDatabase &db, qint64 from, qint64 to, const QString &thing)
 {
     HistoryQuery all = db.prepare("SELECT s.id, t.name, f.name FROM series s JOIN thing t ON t.id = s.thing "
-                                  "JOIN field f ON f.id = s.field ORDER BY t.name, f.name, f.numeric");
+                                  "JOIN field f ON f.id = s.field WHERE ?1 = '' OR t.name = ?1 "
+                                  "ORDER BY t.name, f.name, f.numeric");
+    all.bind(1, thing.toUtf8());
     while (all.step()) {
         Source source{db.prepare("SELECT time, value FROM sample WHERE series = ?1 AND time >= ?2 AND "
                                  "time < ?3"),

@@ -19,11 +19,11 @@ struct HistoryRow
 };
 
 // The rows of a range in time order (at one time: by thing, then field), read series by series
-// along the key and merged, so no sort and no time index is needed.
+// along the key and merged, so no sort and no time index is needed. With a thing, only its rows.
 class HistoryCursor
 {
 public:
-    HistoryCursor(const HistoryDatabase &db, qint64 from, qint64 to);
+    HistoryCursor(const HistoryDatabase &db, qint64 from, qint64 to, const QString &thing = QString());
 
     // The next row; false at the end or on a read error (then failed() is true).
     bool next(HistoryRow *row);

@@ -167,7 +167,7 @@ QVector<HistoryGap> HistoryReader::gaps(const QString &thing, qint64 from, qint6
     return found;
 }
 
-std::unique_ptr<HistoryCursor> HistoryReader::rows(qint64 from, qint64 to) const
+std::unique_ptr<HistoryCursor> HistoryReader::rows(qint64 from, qint64 to, const QString &thing) const
 {
-    return std::make_unique<HistoryCursor>(m_db, from, to);
+    return std::make_unique<HistoryCursor>(m_db, from, to, thing);
 }

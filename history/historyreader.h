@@ -60,8 +60,9 @@ public:
     HistorySeries series(const QString &thing, const QString &field, qint64 from, qint64 to,
                          int maxBuckets) const;
     QVector<HistoryGap> gaps(const QString &thing, qint64 from, qint64 to) const;
-    // Every value in the range in time order, for export. Valid while the reader is open.
-    std::unique_ptr<HistoryCursor> rows(qint64 from, qint64 to) const;
+    // Every value in the range in time order (of one thing, or of all for an empty id), for export.
+    // Valid while the reader is open.
+    std::unique_ptr<HistoryCursor> rows(qint64 from, qint64 to, const QString &thing = QString()) const;
 
 private:
     HistoryDatabase m_db;

@@ -6,6 +6,7 @@
 #include "cxsettings.h"
 #include "devicespage.h"
 #include "gatewaystartup.h"
+#include "historyexport.h"
 #include "qautostarter.h"
 #include "qmaterialicon.h"
 #include "registrationwizard.h"
@@ -14,14 +15,17 @@
 #include "settingspage.h"
 #include "thingsstatetablemodel.h"
 #include "traycontroller.h"
+#include "trendpane.h"
 #include "ui_mainwindow.h"
 #include "updatecontroller.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDoubleSpinBox>
 #include <QEventLoop>
 #include <QHeaderView>
+#include <QMenu>
 #include <QMessageBox>
 #include <QSpinBox>
 #include <QSplashScreen>
@@ -86,6 +90,7 @@ MainWindow::MainWindow(QWidget *parent, const QString &programDir)
     for (int column : {0, 1, 2, 4})
         header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
     header->setSectionResizeMode(3, QHeaderView::Stretch);
+    connectHistory();
 
     ui->mainArea->setCurrentIndex(P_STATE);
 
@@ -130,6 +135,40 @@ void MainWindow::connectRunner()
     connect(ui->settingsPage, &SettingsPage::applied, this, &MainWindow::armAutoRescan);
     connect(ui->regThingsEditor, &RegThingsEditor::modified, ui->regPage,
             &CloudPage::refreshRegistrationState);
+}
+
+// The trend pane shows the row chosen on the dashboard; "Export history…" is in the row's context
+// menu, in the File menu and on the pane.
+void MainWindow::connectHistory()
+{
+    connect(ui->deviceStateTable->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this](const QItemSelection &selected) {
+                // A row that goes away is deselected: the pane keeps its thing, and shows the gap.
+                if (selected.isEmpty())
+                    return;
+                const ThingState thing = m_stateModel->thingAt(selected.indexes().constFirst().row());
+                ui->trendPane->showThing(thing.shortid, thing.name);
+            });
+    connect(ui->deviceStateTable, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
+        const QModelIndex index = ui->deviceStateTable->indexAt(at);
+        if (!index.isValid())
+            return;
+        const QString thing = m_stateModel->thingAt(index.row()).shortid;
+        QMenu menu(this);
+        menu.addAction(tr("Export history…"), this, [this, thing] { exportHistory(thing); });
+        menu.exec(ui->deviceStateTable->viewport()->mapToGlobal(at));
+    });
+    connect(ui->actionExportHistory, &QAction::triggered, this,
+            [this] { exportHistory(ui->trendPane->thing()); });
+    connect(ui->trendPane, &TrendPane::exportRequested, this, &MainWindow::exportHistory);
+}
+
+void MainWindow::exportHistory(const QString &thing)
+{
+    QVector<QPair<QString, QString>> things;
+    for (const ThingState &row : m_stateModel->things())
+        things.append({row.shortid, row.name});
+    HistoryExportDialog::run(ui->trendPane->historyDirectory(), things, thing, this);
 }
 
 MainWindow::~MainWindow()
@@ -278,7 +317,9 @@ void MainWindow::deviceCreated(QObject *thui)
 
 void MainWindow::things_changed(const ThingStateList &batch)
 {
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
     for (const ThingState &thing : batch) {
+        ui->trendPane->append(now, thing.shortid, thing.gone ? QJsonObject() : thing.state);
         if (thing.gone) {
             m_stateModel->remove(thing.shortid);
             m_rescanDelay.start();

@@ -89,6 +89,8 @@ protected:
 
 private:
     void connectRunner();
+    void connectHistory();
+    void exportHistory(const QString &thing);
     void armAutoRescan();
     void rescanNow();
     void listThings();

@@ -73,6 +73,9 @@ void SettingsPage::load()
     ui->settingsCloudKeepAliveSpin->setValue(store.value(Key::CloudKeepAlive).toInt());
     ui->settingsCloudOutboxMessagesSpin->setValue(store.value(Key::CloudOutboxMessages).toInt());
     ui->settingsCloudOutboxMBSpin->setValue(store.value(Key::CloudOutboxMB).toInt());
+    ui->settingsCloudInFlightSpin->setValue(store.value(Key::CloudInFlight).toInt());
+    ui->settingsHistoryDaysSpin->setValue(store.value(Key::HistoryDays).toInt());
+    ui->settingsHistoryMBSpin->setValue(store.value(Key::HistoryMB).toInt());
 
     const QString language =
         store.value(Key::UiLanguage, QLatin1String(SettingsChoices::LanguageWhenAbsent)).toString();
@@ -97,6 +100,9 @@ void SettingsPage::save()
     store.setValue(Key::CloudKeepAlive, ui->settingsCloudKeepAliveSpin->value());
     store.setValue(Key::CloudOutboxMessages, ui->settingsCloudOutboxMessagesSpin->value());
     store.setValue(Key::CloudOutboxMB, ui->settingsCloudOutboxMBSpin->value());
+    store.setValue(Key::CloudInFlight, ui->settingsCloudInFlightSpin->value());
+    store.setValue(Key::HistoryDays, ui->settingsHistoryDaysSpin->value());
+    store.setValue(Key::HistoryMB, ui->settingsHistoryMBSpin->value());
 
     // The program runs in Russian for any stored locale name of Russian ("ru_RU") and in English for
     // every other one ("C", "de_DE"): only a choice that differs from that changes the next start.

@@ -29,6 +29,10 @@ public:
     // order without braces, arrays in brackets; nothing quoted.
     static QString stateText(const QJsonValue &value);
 
+    // The thing of a row (an empty state outside the rows), and every row's, in row order.
+    ThingState thingAt(int row) const { return m_things.value(row); }
+    const QVector<ThingState> &things() const { return m_things; }
+
 signals:
     void renameRequested(QString tid, QString alias);
 

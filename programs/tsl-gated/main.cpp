@@ -4,6 +4,7 @@
 #include "commandline.h"
 #include "cxsettings.h"
 #include "gatewayconsole.h"
+#include "historyexportcommand.h"
 #include "journallog.h"
 #include "logcategories.h"
 #include "servicedirectories.h"
@@ -13,6 +14,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include <csignal>
@@ -75,7 +77,21 @@ int main(int argc, char *argv[])
                                            QStringLiteral("Report every state change of a device at once."));
     const QCommandLineOption seconds(QStringLiteral("seconds"), QStringLiteral("Stop after <n> seconds."),
                                      QStringLiteral("n"));
-    parser.addOptions({rescan, registration, reportChanges, seconds});
+    const QCommandLineOption exportHistory(
+        QStringLiteral("export-history"),
+        QStringLiteral("Write the recorded history of the thing <id> (its short id) as CSV and exit."),
+        QStringLiteral("id"));
+    const QCommandLineOption since(QStringLiteral("since"),
+                                   QStringLiteral("With --export-history: from <time> (ISO 8601)."),
+                                   QStringLiteral("time"));
+    const QCommandLineOption until(QStringLiteral("until"),
+                                   QStringLiteral("With --export-history: until <time> (ISO 8601)."),
+                                   QStringLiteral("time"));
+    const QCommandLineOption out(
+        QStringLiteral("out"),
+        QStringLiteral("With --export-history: into <file> instead of standard output."),
+        QStringLiteral("file"));
+    parser.addOptions({rescan, registration, reportChanges, seconds, exportHistory, since, until, out});
     if (const int code = CommandLine::check(parser, app.arguments()); code >= 0)
         return code;
     for (const QCommandLineOption *option : {&rescan, &seconds}) {
@@ -90,6 +106,16 @@ int main(int argc, char *argv[])
     if (!directories.apply()) {
         qCCritical(lcService, "cannot start: %s", qUtf8Printable(directories.errorString()));
         return CommandLine::Failure;
+    }
+    if (parser.isSet(exportHistory)) {
+        return HistoryExportCommand::run({parser.value(exportHistory), parser.value(since),
+                                          parser.value(until), parser.value(out),
+                                          QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)});
+    }
+    for (const QCommandLineOption *option : {&since, &until, &out}) {
+        if (parser.isSet(*option))
+            return CommandLine::usageError(
+                parser, QStringLiteral("--%1 needs --export-history.").arg(option->names().constFirst()));
     }
     CXSettings stamp; // stamps the settings version, as every start of the gateway does
     Q_UNUSED(stamp)

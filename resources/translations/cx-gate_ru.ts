@@ -329,6 +329,81 @@ Aboriting update</source>
     </message>
 </context>
 <context>
+    <name>HistoryExportDialog</name>
+    <message>
+        <source>Export history</source>
+        <translation>Экспорт истории</translation>
+    </message>
+    <message>
+        <source>Last hour</source>
+        <translation>Последний час</translation>
+    </message>
+    <message>
+        <source>Last 24 hours</source>
+        <translation>Последние 24 часа</translation>
+    </message>
+    <message>
+        <source>Last 7 days</source>
+        <translation>Последние 7 дней</translation>
+    </message>
+    <message>
+        <source>Last 30 days</source>
+        <translation>Последние 30 дней</translation>
+    </message>
+    <message>
+        <source>Custom</source>
+        <translation>Свой интервал</translation>
+    </message>
+    <message>
+        <source>&amp;Device:</source>
+        <translation>&amp;Устройство:</translation>
+    </message>
+    <message>
+        <source>&amp;Range:</source>
+        <translation>&amp;Период:</translation>
+    </message>
+    <message>
+        <source>&amp;From:</source>
+        <translation>&amp;С:</translation>
+    </message>
+    <message>
+        <source>&amp;Until:</source>
+        <translation>&amp;По:</translation>
+    </message>
+    <message>
+        <source>Export…</source>
+        <translation>Экспорт…</translation>
+    </message>
+    <message>
+        <source>CSV files (*.csv);;All files (*)</source>
+        <translation>Файлы CSV (*.csv);;Все файлы (*)</translation>
+    </message>
+    <message>
+        <source>The file %1 cannot be written: %2</source>
+        <translation>Не удаётся записать файл %1: %2</translation>
+    </message>
+    <message>
+        <source>Exporting the history of %1…</source>
+        <translation>Экспорт истории %1…</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Отмена</translation>
+    </message>
+    <message>
+        <source>There is no history yet.</source>
+        <translation>История пока пуста.</translation>
+    </message>
+    <message>
+        <source>The history could not be exported: %1</source>
+        <translation>Не удалось экспортировать историю: %1</translation>
+    </message>
+    <message>
+        <source>Save the history as</source>
+        <translation>Сохранить историю как</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>Reports kept while the cloud is out of reach; when the outbox is full, the oldest report is dropped</source>
@@ -742,6 +817,54 @@ Aboriting update</source>
         <source>Device type settings</source>
         <translation>Настройки типов устройств</translation>
     </message>
+    <message>
+        <source>State reports sent ahead of their acknowledgements</source>
+        <translation>Отчёты о состоянии, отправляемые до получения подтверждений</translation>
+    </message>
+    <message>
+        <source>Reports in flight:</source>
+        <translation>Отчётов в пути:</translation>
+    </message>
+    <message>
+        <source>Reports in flight</source>
+        <translation>Отчётов в пути</translation>
+    </message>
+    <message>
+        <source>History</source>
+        <translation>История</translation>
+    </message>
+    <message>
+        <source>States older than this are removed from the local history</source>
+        <translation>Состояния старше этого срока удаляются из локальной истории</translation>
+    </message>
+    <message>
+        <source>Keep history for:</source>
+        <translation>Хранить историю:</translation>
+    </message>
+    <message>
+        <source>Keep history for</source>
+        <translation>Хранить историю</translation>
+    </message>
+    <message>
+        <source> days</source>
+        <translation> дн.</translation>
+    </message>
+    <message>
+        <source>When the history file reaches this size, the oldest states are removed</source>
+        <translation>Когда файл истории достигает этого размера, самые старые состояния удаляются</translation>
+    </message>
+    <message>
+        <source>History file at most:</source>
+        <translation>Файл истории не более:</translation>
+    </message>
+    <message>
+        <source>History file at most</source>
+        <translation>Файл истории не более</translation>
+    </message>
+    <message>
+        <source>Export history…</source>
+        <translation>Экспорт истории…</translation>
+    </message>
 </context>
 <context>
     <name>QAbstractHidDevice</name>
@@ -996,6 +1119,61 @@ Aboriting update</source>
     <message>
         <source>Exit</source>
         <translation>Выход</translation>
+    </message>
+</context>
+<context>
+    <name>TrendPane</name>
+    <message>
+        <source>1 hour</source>
+        <translation>1 час</translation>
+    </message>
+    <message>
+        <source>24 hours</source>
+        <translation>24 часа</translation>
+    </message>
+    <message>
+        <source>7 days</source>
+        <translation>7 дней</translation>
+    </message>
+    <message>
+        <source>30 days</source>
+        <translation>30 дней</translation>
+    </message>
+    <message>
+        <source>Trend range</source>
+        <translation>Период графика</translation>
+    </message>
+    <message>
+        <source>How far back the chart reaches</source>
+        <translation>За какой период показывать график</translation>
+    </message>
+    <message>
+        <source>Export history…</source>
+        <translation>Экспорт истории…</translation>
+    </message>
+    <message>
+        <source>Trend chart</source>
+        <translation>График</translation>
+    </message>
+    <message>
+        <source>Trend of %1</source>
+        <translation>График: %1</translation>
+    </message>
+    <message>
+        <source>Loading…</source>
+        <translation>Загрузка…</translation>
+    </message>
+    <message>
+        <source>History cannot be read: %1</source>
+        <translation>Не удаётся прочитать историю: %1</translation>
+    </message>
+    <message>
+        <source>No values in this range yet</source>
+        <translation>За этот период значений нет</translation>
+    </message>
+    <message>
+        <source>&amp;Range:</source>
+        <translation>&amp;Период:</translation>
     </message>
 </context>
 <context>

@@ -5,12 +5,15 @@ session with tsl-devcloud and tsl-devsim; takes a screenshot at each step and wr
 
 First start with empty settings, the dashboard with both simulated devices, registration through the
 wizard with the code confirmed at the portal over HTTP, "Ready" and "Connected", a temperature change
-on the dashboard, the watchdog unplugged, the other pages, a name of its own for every control of
+on the dashboard, the sensor's trend and its history exported as CSV, the watchdog unplugged, the
+other pages, a name of its own for every control of
 every page, the report interval changed and kept over a restart, a second start showing the first
 window, and "Exit" ending the program with code 0. The sensor's state reaching a console subscriber
 is checked once the first report is due.
 """
 import argparse
+import csv
+import datetime
 import os
 import shlex
 import subprocess
@@ -37,6 +40,7 @@ PROGRAM_ENV = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON='1',
                    LD_PRELOAD=os.environ.get('TSL_PROGRAM_PRELOAD', os.environ.get('LD_PRELOAD', '')))
 TITLE = 'Tessel Gateway'
 START = time.monotonic()
+SESSION_START = datetime.datetime.now(datetime.timezone.utc) - datetime.timedelta(seconds=5)
 summary = []
 
 
@@ -297,6 +301,55 @@ devices('temp ACC-S1 24.5')
 wait_for(lambda: any(r[0] == 'thx9' and '24.5' in r[3] for r in gate.table_rows()), 'the new temperature', 30)
 step('a temperature change shows on the dashboard')
 shoot('dashboard')
+
+# 4b. The sensor's trend: its row chosen, the chart pane shows the hours before the session and the
+# temperatures set in it; "Export history…" writes them as CSV.
+temps = [21.5, 24.5]
+for temp in (25.5, 27.0):
+    devices('temp ACC-S1 %.1f' % temp)
+    wait_for(lambda: any(r[0] == 'thx9' and ('%g' % temp) in r[3] for r in gate.table_rows()),
+             'the temperature %.1f' % temp, 30)
+    temps.append(temp)
+    time.sleep(1.5)
+table = find(gate.window, 'table', visible=True)
+sensor_row = next(i for i, r in enumerate(gate.table_rows()) if r[0] == 'thx9')
+try:
+    table.queryTable().addRowSelection(sensor_row)
+except (GLib.Error, NotImplementedError, AttributeError):
+    pass
+if not wait_for(lambda: find(gate.window, 'push button', 'Export history…', visible=True),
+                'the trend pane', 3, required=False):
+    cell = table.queryTable().getAccessibleAt(sensor_row, 2)
+    x, y, w, h = cell.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    subprocess.run(['xdotool', 'mousemove', '--sync', str(x + w // 2), str(y + h // 2), 'click', '1'], check=True)
+export_button = wait_for(lambda: find(gate.window, 'push button', 'Export history…', visible=True), 'the trend pane')
+wait_for(lambda: find(gate.window, 'label', 'Trend of Office Sensor'), 'the trend of the sensor')
+step('choosing the sensor\'s row shows its trend')
+shoot('trend')
+press(export_button, wait_reply=False)
+dialog = wait_for(lambda: gate.dialogs('Export history'), 'the export dialog')[0]
+device = wait_for(lambda: find(dialog, 'combo box'), 'the device choice')
+if 'ACC-S1' not in device.name:
+    fail('the export dialog offers "%s" first' % device.name)
+press(find(dialog, 'push button', 'Export…'), wait_reply=False)
+chooser = wait_for(lambda: gate.dialogs('Save the history as'), 'the file dialog')[0]
+exported = os.path.join(WORK, 'sensor-history.csv')
+name_edit = wait_for(lambda: next(a for a in find_all(chooser, lambda a: a.getRoleName() == 'text' and showing(a))
+                                  if a.getState().contains(pyatspi.STATE_EDITABLE)), 'the file name field')
+name_edit.queryEditableText().setTextContents(exported)
+press(find(chooser, 'push button', 'Save'), wait_reply=False)
+wait_for(lambda: os.path.exists(exported), 'the exported file', 30)
+with open(exported, newline='', encoding='utf-8') as f:
+    rows = list(csv.reader(f))
+if not rows or rows[0] != ['time', 'thing', 'field', 'value']:
+    fail('the exported file starts with %s' % rows[:1])
+seen = [float(r[3]) for r in rows[1:] if r[1] == 'thx9_100_ACC-S1' and r[2] == 't'
+        and datetime.datetime.fromisoformat(r[0]) >= SESSION_START]
+if sorted(set(seen)) != sorted(set(temps)):
+    fail('the exported temperatures of the session are %s, not %s' % (seen, temps))
+older = [r for r in rows[1:] if datetime.datetime.fromisoformat(r[0]) < SESSION_START]
+step('"Export history…" wrote the session\'s temperatures %s (and %d rows from before)' % (temps, len(older)))
+
 devices('unplug ACC-W1')
 gate.page('Rescan')
 wait_for(lambda: not any(r[0] == 'watchdog' for r in gate.table_rows()), 'the watchdog to leave', 40)

@@ -3,7 +3,8 @@
 # Starts, in a private home under OUTDIR and on its own Xvfb display with a window manager (openbox)
 # and a tray (trayer), on a private session bus with its accessibility bus:
 #   tsl-devcloud (registrar, portal, TLS broker; codes are confirmed at the portal by the scenario),
-#   tsl-devsim (a sensor and a watchdog, driven through a FIFO),
+#   tsl-devsim (a sensor and a watchdog, driven through a FIFO), after tsl-historyseed wrote four
+#   hours of the sensor's history,
 # and runs tests/acceptance/acceptance.py, which starts tsl-gate and drives it through AT-SPI.
 # Screenshots of each step and summary.txt end up in OUTDIR.
 #   session.sh PREFIX OUTDIR
@@ -29,8 +30,8 @@ fi
 prefix=$(realpath -m "$1")
 out=$(realpath -m "$2")
 bin=$prefix/bin
-[ -x "$bin/tsl-gate" ] && [ -x "$bin/tsl-devsim" ] && [ -x "$bin/tsl-devcloud" ] \
-    || { echo "session: tsl-gate, tsl-devsim and tsl-devcloud must be installed in $prefix" >&2; exit 2; }
+[ -x "$bin/tsl-gate" ] && [ -x "$bin/tsl-devsim" ] && [ -x "$bin/tsl-devcloud" ] && [ -x "$bin/tsl-historyseed" ] \
+    || { echo "session: tsl-gate, tsl-devsim, tsl-devcloud and tsl-historyseed must be installed in $prefix" >&2; exit 2; }
 mkdir -p "$out"
 work=$(mktemp -d /tmp/tsl-session.XXXXXX)
 home=$work/home
@@ -39,6 +40,8 @@ chmod 700 "$home/run"
 export HOME=$home XDG_CONFIG_HOME=$home/.config XDG_DATA_HOME=$home/.local/share
 export XDG_CACHE_HOME=$home/.cache XDG_RUNTIME_DIR=$home/run
 printf '[Updates]\nAuto=false\n' >"$XDG_CONFIG_HOME/tessel.pro/TSL-Gate.conf"
+# Hours of the sensor's history before the session, so its trend has something to show.
+"$bin/tsl-historyseed" --thing thx9_100_ACC-S1 --hours 4 --from 17 --to 21.5
 
 pids=()
 cleanup() {

@@ -73,6 +73,25 @@ private slots:
         QCOMPARE(exported(Winter, Winter), QByteArray("time,thing,field,value\r\n"));
     }
 
+    // With a thing set, only its values; an id without history writes the header alone.
+    void oneThing()
+    {
+        HistoryCsvWriter writer(m_reader);
+        writer.setThing(QStringLiteral("thx9_1_A1B2"));
+        QBuffer out;
+        out.open(QIODevice::WriteOnly);
+        QCOMPARE(writer.write(&out, Summer, Winter + 20000), HistoryCsvWriter::Written);
+        QCOMPARE(writer.rowsWritten(), qint64(5));
+        QVERIFY(!out.data().contains("gateway_1_?") && !out.data().contains("thx9_2_C3D4"));
+
+        HistoryCsvWriter none(m_reader);
+        none.setThing(QStringLiteral("thx9_9_NONE"));
+        QBuffer empty;
+        empty.open(QIODevice::WriteOnly);
+        QCOMPARE(none.write(&empty, Summer, Winter + 20000), HistoryCsvWriter::Written);
+        QCOMPARE(empty.data(), QByteArray("time,thing,field,value\r\n"));
+    }
+
     // Chunks report their progress; a cancel stops at the next chunk with whole lines written.
     void progressAndCancel()
     {

@@ -260,6 +260,8 @@ private slots:
             settings.setValue(Key::CloudSerial, QStringLiteral("5521"));
             settings.setValue(Key::CloudInterval, 600);
             settings.setValue(Key::CloudInFlight, 7);
+            settings.setValue(Key::HistoryDays, 90);
+            settings.setValue(Key::HistoryMB, 1024);
             settings.setValue(Key::UiLanguage, QStringLiteral("ru"));
             settings.setValue(Key::UiGeom, QByteArray("\x01\x00\xff\n=", 5));
             settings.setValue(QStringLiteral("Plugins/thx9/enabled"), false);
@@ -325,6 +327,8 @@ private slots:
             QVERIFY2(settings.value(it.key()) == it.value(), qPrintable(it.key()));
         QCOMPARE(settings.value(Key::UiGeom).toByteArray(), QByteArray("\x01\x00\xff\n=", 5));
         QCOMPARE(settings.value(Key::CloudInFlight).toInt(), 7);
+        QCOMPARE(settings.value(Key::HistoryDays).toInt(), 90);
+        QCOMPARE(settings.value(Key::HistoryMB).toInt(), 1024);
         QCOMPARE(settings.value(QStringLiteral("Local/Note")).toString(), QStringLiteral("kept"));
         const QJsonArray devices = DevicePool::read().value("devices").toArray();
         QVERIFY(devices.contains(entry("thx9", "100", "S1", "77", "Boiler")));

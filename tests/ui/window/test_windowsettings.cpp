@@ -144,6 +144,9 @@ private slots:
         child<QSpinBox>(w, "settingsCloudKeepAliveSpin")->setValue(45);
         child<QLineEdit>(w, "settingsCloudHostEdit")->setText("broker.example");
         child<QSpinBox>(w, "settingsCloudPortSpin")->setValue(1883);
+        child<QSpinBox>(w, "settingsCloudInFlightSpin")->setValue(7);
+        child<QSpinBox>(w, "settingsHistoryDaysSpin")->setValue(90);
+        child<QSpinBox>(w, "settingsHistoryMBSpin")->setValue(1024);
 
         ModalAnswers modals;
         modals.expect(ModalAnswers::press(QMessageBox::Ok));
@@ -160,6 +163,9 @@ private slots:
         QCOMPARE(settings.value(Key::UiLanguage).toString(), "ru");
         QCOMPARE(settings.value(Key::CloudInterval).toInt(), 7200);
         QCOMPARE(settings.value(Key::CloudHost).toString(), "broker.example");
+        QCOMPARE(settings.value(Key::CloudInFlight).toInt(), 7);
+        QCOMPARE(settings.value(Key::HistoryDays).toInt(), 90);
+        QCOMPARE(settings.value(Key::HistoryMB).toInt(), 1024);
         QVERIFY(QFile::exists(QDir::homePath() + "/.config/autostart/Tessel-TSL-Gate.desktop"));
 
         // The page now differs from the store; Revert brings back what Apply stored.
@@ -169,6 +175,7 @@ private slots:
         QCOMPARE(child<QComboBox>(w, "settingsCloudIntervalCombo")->currentText(), "2 hours");
         QVERIFY(child<QCheckBox>(w, "settingsSysHiddenCheck")->isChecked());
         QCOMPARE(child<QSpinBox>(w, "settingsCloudKeepAliveSpin")->value(), 45);
+        QCOMPARE(child<QSpinBox>(w, "settingsHistoryDaysSpin")->value(), 90);
 
         // Auto rescan is on now, at the 1 s floor of this test (1 "minute" is 10 ms here).
         QCOMPARE(rescansWhile(w, 600), 0);
