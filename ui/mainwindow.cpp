@@ -7,6 +7,7 @@
 #include "devicespage.h"
 #include "gatewaystartup.h"
 #include "qautostarter.h"
+#include "qcolumnfitter.h"
 #include "qmaterialicon.h"
 #include "registrationwizard.h"
 #include "regthingseditor.h"
@@ -82,10 +83,13 @@ MainWindow::MainWindow(QWidget *parent, const QString &programDir)
 
     connect(m_stateModel, &ThingsStateTableModel::renameRequested, this, &MainWindow::thing_renamereq);
     ui->deviceStateTable->setModel(m_stateModel);
-    QHeaderView *header = ui->deviceStateTable->horizontalHeader();
-    for (int column : {0, 1, 2, 4})
-        header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
-    header->setSectionResizeMode(3, QHeaderView::Stretch);
+    // Columns sized to their contents when rows come or go, and now and then as states change: a
+    // header sizing them itself would measure every row on each change.
+    ui->deviceStateTable->horizontalHeader()->setSectionResizeMode(ThingsStateTableModel::ColState,
+                                                                   QHeaderView::Stretch);
+    new QColumnFitter(ui->deviceStateTable,
+                      {ThingsStateTableModel::ColType, ThingsStateTableModel::ColSerial,
+                       ThingsStateTableModel::ColAlias, ThingsStateTableModel::ColCloud});
 
     ui->mainArea->setCurrentIndex(P_STATE);
 
