@@ -158,8 +158,8 @@ void BenchRun::measureSynthetic()
         if (m.ok) {
             addFootprintRows(prefix, what, m);
             if (reportChanges)
-                m_report.setTarget(QStringLiteral("synthetic.cpu"), QStringLiteral("<= 2 %"),
-                                   BenchReport::Median, 2.0);
+                m_report.setTarget(QStringLiteral("synthetic.cpu"), QStringLiteral("<= 1 %"),
+                                   BenchReport::Median, 1.0);
         }
         if (reportChanges) {
             child.write("report " + QByteArray::number(m_options.reportRepeats) + '\n');
