@@ -2,6 +2,7 @@
 
 #include "abstractthingtype.h"
 #include "calvexcloudclient.h"
+#include "changefeed.h"
 #include "configbackup.h"
 #include "cxsettings.h"
 #include "devicepool.h"
@@ -13,13 +14,18 @@
 #include <QJsonDocument>
 #include <QSet>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QThread>
 
 CxgatewRunner::CxgatewRunner(QObject *parent, const QString &programDir)
-    : QObject(parent), m_gateway(new GatewayThing(this)), m_loader(new PluginLoader(this, programDir)),
-      m_registrar(new RegistrarExchange(this))
+    : QObject(parent), m_feed(new ChangeFeed(historyDirectory(), this)), m_gateway(new GatewayThing(this)),
+      m_loader(new PluginLoader(this, programDir)), m_registrar(new RegistrarExchange(this))
 {
     ThingState::registerMetaTypes();
+    connect(m_feed, &ChangeFeed::changed, this, &CxgatewRunner::thingsChanged);
+    connect(m_feed, &ChangeFeed::historyTrouble, this, &CxgatewRunner::historyTrouble);
+    // Connected before anyone else listens to finished, so the waiting batch leaves first.
+    connect(this, &CxgatewRunner::finished, m_feed, &ChangeFeed::flush);
 
     connect(m_gateway, &QAbstractThing::stateChanged, this,
             [this](const QJsonObject &state) { thing_stateChaged(m_gateway, state); });
@@ -45,6 +51,28 @@ CxgatewRunner::CxgatewRunner(QObject *parent, const QString &programDir)
     connect(m_registrar, &RegistrarExchange::failed, this, &CxgatewRunner::endRegistration);
 }
 
+void CxgatewRunner::flushChanges()
+{
+    m_feed->flush();
+}
+
+void CxgatewRunner::setReportChanges(bool on)
+{
+    m_reportChanges = on;
+    for (QAbstractThing *thing : qAsConst(m_things))
+        thing->setReportChanges(on);
+}
+
+void CxgatewRunner::setRecordingHistory(bool on)
+{
+    m_feed->setRecording(on);
+}
+
+QString CxgatewRunner::historyDirectory()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+}
+
 void CxgatewRunner::setRegistrarPatience(int firstMs, int graceMs)
 {
     m_registrar->setPatience(firstMs, graceMs);
@@ -54,11 +82,18 @@ CxgatewRunner::~CxgatewRunner()
 {
     savePool();
     m_gateway->disconnectFromCloud();
+    // While the gateway is not running nothing is known of the things: the history shows a gap.
+    QStringList ids{m_gateway->shortid()};
     for (QAbstractThing *thing : qAsConst(m_things)) {
+        ids.append(thing->shortid());
         m_gateway->removeSibling(thing);
         delete thing;
     }
     m_things.clear();
+    m_feed->recordGone(ids);
+    m_feed->flush();
+    delete m_feed; // writes what the history still waits for
+    m_feed = nullptr;
     // Every thing is gone: the dependency libraries may shut down now.
     m_loader->deinitLibraries();
 }
@@ -140,6 +175,8 @@ void CxgatewRunner::adopt(QAbstractThing *thing, const QList<PoolEntry> &pool)
     thing->setParent(this);
     m_things.append(thing);
     watch(thing);
+    if (m_reportChanges)
+        thing->setReportChanges(true);
 
     for (const PoolEntry &entry : pool) {
         if (entry.matches(thing)) {
@@ -153,7 +190,7 @@ void CxgatewRunner::adopt(QAbstractThing *thing, const QList<PoolEntry> &pool)
     // The row appears as soon as the device is there. A device may already have read and announced
     // its state inside create(), before anyone listened: the row carries that state, and later
     // readings that equal it announce nothing.
-    emit thingChanged(ThingState(thing, true));
+    m_feed->announce(ThingState(thing, true));
 }
 
 void CxgatewRunner::restoreGatewayFromPool()
@@ -191,7 +228,7 @@ void CxgatewRunner::thing_stateChaged(QAbstractThing *thing, const QJsonObject &
 {
     ThingState record(thing, false);
     record.state = state;
-    emit thingChanged(record);
+    m_feed->announce(record);
 }
 
 void CxgatewRunner::thing_mediumGone(QAbstractThing *thing)
@@ -200,7 +237,7 @@ void CxgatewRunner::thing_mediumGone(QAbstractThing *thing)
         return;
     disconnect(thing, nullptr, this, nullptr);
     m_gateway->removeSibling(thing->cloudid());
-    emit thingChanged(ThingState::goneRecord(thing));
+    m_feed->announce(ThingState::goneRecord(thing));
     thing->deleteLater();
 }
 
@@ -212,8 +249,8 @@ void CxgatewRunner::thing_serialChanged(QAbstractThing *thing, const QString &ol
     gone.shortid = QAbstractThing::idOf(thing->type(), thing->version(), old);
     gone.regid = thing->regid();
     gone.gone = true;
-    emit thingChanged(gone);
-    emit thingChanged(ThingState(thing, true));
+    m_feed->announce(gone);
+    m_feed->announce(ThingState(thing, true));
 }
 
 ThingStateList CxgatewRunner::listThings()
@@ -230,7 +267,7 @@ bool CxgatewRunner::releaseThings()
 {
     for (QAbstractThing *thing : qAsConst(m_things)) {
         m_gateway->removeSibling(thing);
-        emit thingChanged(ThingState::goneRecord(thing));
+        m_feed->announce(ThingState::goneRecord(thing));
         delete thing;
     }
     m_things.clear();
@@ -266,13 +303,13 @@ bool CxgatewRunner::renameThing(const QString &sid, const QString &alias)
     }
     if (!alias.isEmpty() && taken.contains(alias)) {
         fail(tr("Cannot rename to %1 - duplicate alias").arg(alias));
-        emit thingChanged(ThingState(target, true));
+        m_feed->announce(ThingState(target, true));
         emit finished(TRename, false);
         return false;
     }
     target->setName(alias);
     savePool();
-    emit thingChanged(ThingState(target, true));
+    m_feed->announce(ThingState(target, true));
     emit finished(TRename, true);
     return true;
 }
@@ -298,9 +335,9 @@ void CxgatewRunner::updatePool()
             }
         }
     }
-    emit thingChanged(ThingState(m_gateway, true));
+    m_feed->announce(ThingState(m_gateway, true));
     for (const QAbstractThing *thing : qAsConst(m_things))
-        emit thingChanged(ThingState(thing, true));
+        m_feed->announce(ThingState(thing, true));
 }
 
 void CxgatewRunner::resetDevPool()
@@ -320,7 +357,7 @@ void CxgatewRunner::resetDevPool()
             continue;
         m_gateway->removeSibling(thing->cloudid());
         thing->setRegid(QString());
-        emit thingChanged(ThingState(thing, true));
+        m_feed->announce(ThingState(thing, true));
     }
 }
 
@@ -361,19 +398,11 @@ void CxgatewRunner::generateDoc()
         emit finished(AliasFill, unnamed);
         return;
     }
-    if (m_registrar->isBusy()) {
-        endRegistration(RegistrarExchange::errorResult(409, tr("Busy with another request")));
-        return;
-    }
-    const QString doc = m_gateway->registrationDoc(m_things);
-    if (doc.isEmpty()) {
-        endRegistration(RegistrarExchange::errorResult(400, tr("No new devices to register")));
-        return;
-    }
-    const QString endpoint = Key::WebRegEndpoint.read(QSettings()).toString();
-    if (!m_registrar->open(endpoint, doc))
-        endRegistration(RegistrarExchange::errorResult(
-            400, tr("Cannot establish a connection to the registrar service")));
+    // The document is made only when no other exchange runs.
+    const QJsonObject refused =
+        m_registrar->start(m_registrar->isBusy() ? QString() : m_gateway->registrationDoc(m_things));
+    if (!refused.isEmpty())
+        endRegistration(refused);
 }
 
 void CxgatewRunner::processResult(const QJsonObject &result)
@@ -390,10 +419,10 @@ void CxgatewRunner::processResult(const QJsonObject &result)
     reported.remove(QStringLiteral("cred"));
     endRegistration(reported);
     savePool();
-    emit thingChanged(ThingState(m_gateway, true));
+    m_feed->announce(ThingState(m_gateway, true));
     for (const QAbstractThing *thing : qAsConst(m_things)) {
         if (!thing->regid().isEmpty())
-            emit thingChanged(ThingState(thing, true));
+            m_feed->announce(ThingState(thing, true));
     }
     if (!m_gateway->isConnected() && !m_gateway->regid().isEmpty())
         m_gateway->connectToCloud(true);
@@ -485,7 +514,7 @@ bool CxgatewRunner::exportSettings(const QString &file)
 bool CxgatewRunner::importSettings(const QString &file)
 {
     const QString error =
-        ConfigBackup::restore(file, m_gateway, [this] { emit thingChanged(ThingState(m_gateway, false)); });
+        ConfigBackup::restore(file, m_gateway, [this] { m_feed->announce(ThingState(m_gateway, false)); });
     if (!error.isEmpty()) {
         fail(error);
         emit finished(SImport, false);

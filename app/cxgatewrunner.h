@@ -11,6 +11,7 @@
 #include <QVariant>
 
 class AbstractThingType;
+class ChangeFeed;
 class GatewayThing;
 class PluginLoader;
 class QAbstractThing;
@@ -20,7 +21,7 @@ struct PoolEntry;
 // The worker that does the gateway's real work off the user-interface thread. It lives on its own
 // thread (see RunnerHost, which owns both); every request is a queued slot invocation answered by
 // exactly one finished(op, result) (an Error result, when there is one, comes first) and returns its
-// typed result, plus unsolicited thingChanged, connectivityChanged and deviceCreated signals.
+// typed result, plus unsolicited thingsChanged, connectivityChanged and deviceCreated signals.
 class CxgatewRunner : public QObject
 {
     Q_OBJECT
@@ -59,6 +60,13 @@ public:
     // things belong to the worker and change under any other thread. Checked in debug builds.
     GatewayThing *gateway() const;
     const QList<QAbstractThing *> &things() const;
+    // Hands over the changes that wait (see thingsChanged). RunnerHost calls it before each completion.
+    void flushChanges();
+    // Whether the things' states go into the local history (on unless switched off, e.g. to measure
+    // what it costs).
+    void setRecordingHistory(bool on);
+    // The directory holding "history.db", for the window's and the export's readers.
+    static QString historyDirectory();
 
     // How long a registration waits for the registrar: firstMs for its code, then the code's own
     // validity plus graceMs for the result. Defaults: one minute, and thirty seconds.
@@ -89,6 +97,8 @@ public:
     // waiting for the next automatic retry. Answered as CConnect.
     bool reconnectCloud();
     bool renameThing(const QString &sid, const QString &alias);
+    // Every thing, present and adopted later, reports each change at once (from its first reading).
+    void setReportChanges(bool on);
     CloudStatus cloudStatus();
     bool resetGateway();
     // Takes registrations the stored pool no longer holds away from the live things.
@@ -103,7 +113,12 @@ public:
 
 signals:
     void finished(int op, const QVariant &result);
-    void thingChanged(const ThingState &thing);
+    // The things' new states and the rows that went, in order, a batch per turn of the worker's event
+    // loop; a batch waiting is handed over before any finished(), so a completion never overtakes the
+    // changes made before it.
+    void thingsChanged(const ThingStateList &batch);
+    // The local history could not be kept as it should (file set aside, disk full): said once each.
+    void historyTrouble(const QString &text);
     void connectivityChanged(bool on);
     // Why the cloud connection failed, once per change of reason (see CalvexCloudClient).
     void cloudError(const QString &text);
@@ -139,6 +154,8 @@ private:
     void fail(const QString &text);
     void endRegistration(const QJsonObject &result);
 
+    ChangeFeed *m_feed = nullptr;
+    bool m_reportChanges = false;
     GatewayThing *m_gateway = nullptr;
     QList<QAbstractThing *> m_things;
     PluginLoader *m_loader = nullptr;

@@ -1,8 +1,10 @@
 #include "registrarexchange.h"
 
 #include "qssemanager.h"
+#include "settingskeys.h"
 
 #include <QJsonDocument>
+#include <QSettings>
 #include <QTimer>
 
 RegistrarExchange::RegistrarExchange(QObject *parent)
@@ -26,17 +28,20 @@ QJsonObject RegistrarExchange::errorResult(int code, const QString &text)
     return {{QStringLiteral("code"), code}, {QStringLiteral("error"), text}};
 }
 
-bool RegistrarExchange::open(const QString &endpoint, const QString &doc)
+QJsonObject RegistrarExchange::start(const QString &doc)
 {
     if (m_busy)
-        return false;
+        return errorResult(409, tr("Busy with another request"));
+    if (doc.isEmpty())
+        return errorResult(400, tr("No new devices to register"));
+    const QString endpoint = Key::WebRegEndpoint.read(QSettings()).toString();
     m_busy = true;
     if (!m_events->openStream(endpoint, {{QStringLiteral("doc"), doc}})) {
         m_busy = false;
-        return false;
+        return errorResult(400, tr("Cannot establish a connection to the registrar service"));
     }
     m_deadline->start(m_firstMs);
-    return true;
+    return {};
 }
 
 void RegistrarExchange::finish(bool closeLater)

@@ -23,8 +23,10 @@ public:
     // result. Defaults: one minute, and thirty seconds.
     void setPatience(int firstMs, int graceMs);
     bool isBusy() const { return m_busy; }
-    // Opens the stream; false (and no signal) when it cannot be opened.
-    bool open(const QString &endpoint, const QString &doc);
+    // Sends the registration document to the registrar of the settings (Web/RegEndpoint). Returns
+    // an empty object once the exchange is open, or the error result when it cannot start (another
+    // exchange runs, nothing to register, no connection); no signal follows then.
+    QJsonObject start(const QString &doc);
 
     // An error result: {"code": code, "error": text}.
     static QJsonObject errorResult(int code, const QString &text);

@@ -9,7 +9,8 @@ RunnerHost::RunnerHost(const QString &programDir, QObject *parent)
         connect(m_runner, signal, this, mine, Qt::QueuedConnection);
     };
     forward(&CxgatewRunner::finished, &RunnerHost::finished);
-    forward(&CxgatewRunner::thingChanged, &RunnerHost::thingChanged);
+    forward(&CxgatewRunner::thingsChanged, &RunnerHost::thingsChanged);
+    forward(&CxgatewRunner::historyTrouble, &RunnerHost::historyTrouble);
     forward(&CxgatewRunner::connectivityChanged, &RunnerHost::connectivityChanged);
     forward(&CxgatewRunner::deviceCreated, &RunnerHost::deviceCreated);
     forward(&CxgatewRunner::cloudError, &RunnerHost::cloudError);

@@ -94,7 +94,8 @@ public:
 
 signals:
     void finished(int op, const QVariant &result);
-    void thingChanged(const ThingState &thing);
+    void thingsChanged(const ThingStateList &batch);
+    void historyTrouble(const QString &text);
     void connectivityChanged(bool on);
     void deviceCreated(QObject *thui);
     void cloudError(const QString &text);
@@ -123,9 +124,11 @@ private:
               done = std::forward<Done>(done)](CxgatewRunner *runner) {
             if constexpr (std::is_void_v<R>) {
                 work(runner);
+                runner->flushChanges();
                 deliver(guard, [done] { done(); });
             } else {
                 R result = work(runner);
+                runner->flushChanges();
                 deliver(guard, [done, result] { done(result); });
             }
         });

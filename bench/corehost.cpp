@@ -20,7 +20,10 @@ void pumpEvents(int ms)
 CoreHost::CoreHost(const QString &programDir, QObject *parent) : QObject(parent), m_host(programDir)
 {
     connect(&m_host, &RunnerHost::finished, this, &CoreHost::runner_finished);
-    connect(&m_host, &RunnerHost::thingChanged, this, &CoreHost::runner_thingChanged);
+    connect(&m_host, &RunnerHost::thingsChanged, this, [this](const ThingStateList &batch) {
+        for (const ThingState &thing : batch)
+            runner_thingChanged(thing);
+    });
     connect(&m_host, &RunnerHost::connectivityChanged, this, [this](bool on) { m_connected = on; });
     m_host.start();
 }

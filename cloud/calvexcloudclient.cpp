@@ -91,33 +91,45 @@ QString CalvexCloudClient::stateTopic(const QString &tid)
 QString CalvexCloudClient::errorText(int code)
 {
     static const char *const texts[] = {
-        "unknown",
-        "connection refused",
-        "connection closed by remote host",
-        "host not found",
-        "access error",
-        "resource error",
-        "timeout",
-        "packet too big",
-        "network error",
-        "address in use",
-        "address is not available",
-        "socket operation is not supported",
-        "unfinished socket operation",
-        "authentication required",
-        "handshake failed",
-        "connection refused",
-        "proxy connection closed",
-        "proxy connection timeout",
-        "proxy not found",
-        "proxy protocol error",
-        "socket operation error",
-        "ssl error",
-        "invalid user data",
-        "temporary error",
+        QT_TR_NOOP("unknown"),
+        QT_TR_NOOP("connection refused"),
+        QT_TR_NOOP("connection closed by remote host"),
+        QT_TR_NOOP("host not found"),
+        QT_TR_NOOP("access error"),
+        QT_TR_NOOP("resource error"),
+        QT_TR_NOOP("timeout"),
+        QT_TR_NOOP("packet too big"),
+        QT_TR_NOOP("network error"),
+        QT_TR_NOOP("address in use"),
+        QT_TR_NOOP("address is not available"),
+        QT_TR_NOOP("socket operation is not supported"),
+        QT_TR_NOOP("unfinished socket operation"),
+        QT_TR_NOOP("authentication required"),
+        QT_TR_NOOP("handshake failed"),
+        QT_TR_NOOP("connection refused"),
+        QT_TR_NOOP("proxy connection closed"),
+        QT_TR_NOOP("proxy connection timeout"),
+        QT_TR_NOOP("proxy not found"),
+        QT_TR_NOOP("proxy protocol error"),
+        QT_TR_NOOP("socket operation error"),
+        QT_TR_NOOP("ssl error"),
+        QT_TR_NOOP("invalid user data"),
+        QT_TR_NOOP("temporary error"),
+    };
+    // The broker's refusals, CONNACK return codes 1 to 5: a user who is refused learns why.
+    static const char *const refusals[] = {
+        QT_TR_NOOP("unacceptable protocol version"),
+        QT_TR_NOOP("identifier rejected"),
+        QT_TR_NOOP("server unavailable"),
+        QT_TR_NOOP("bad user name or password"),
+        QT_TR_NOOP("not authorized"),
     };
     constexpr int count = int(sizeof(texts) / sizeof(texts[0]));
-    return QLatin1String(code >= 0 && code < count ? texts[code] : texts[0]);
+    constexpr int refusalCount = int(sizeof(refusals) / sizeof(refusals[0]));
+    const int refusal = code - QMqttConnection::MqttUnacceptableProtocolVersionError;
+    if (refusal >= 0 && refusal < refusalCount)
+        return tr(refusals[refusal]);
+    return tr(code >= 0 && code < count ? texts[code] : texts[0]);
 }
 
 bool CalvexCloudClient::connected() const
@@ -134,7 +146,7 @@ bool CalvexCloudClient::connectToBroker(const QString &clientId, int keepAlive, 
     // A connection refused before it starts is a failure like any other: whoever shows the
     // reason of the last failure must learn this one too.
     if (clientId.isEmpty()) {
-        m_lastError = QStringLiteral("clientid cannot be empty");
+        m_lastError = tr("clientid cannot be empty");
         reportFailure();
         return false;
     }
@@ -418,12 +430,12 @@ bool CalvexCloudClient::storeCredentials(const QByteArray &certificatePem, const
     // Both are checked before either file is touched, so a bad pair never replaces a good one.
     const QSslKey key(keyPem, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey);
     if (key.isNull()) {
-        m_lastError = QStringLiteral("Key is invalid");
+        m_lastError = tr("Key is invalid");
         return false;
     }
     const QSslCertificate certificate(certificatePem, QSsl::Pem);
     if (certificate.isNull()) {
-        m_lastError = QStringLiteral("Invalid certificate file");
+        m_lastError = tr("Invalid certificate file");
         return false;
     }
     switch (QCredentialStore::writePair(QLatin1String(QCredentialStore::KeyFile),
@@ -432,10 +444,10 @@ bool CalvexCloudClient::storeCredentials(const QByteArray &certificatePem, const
     case 0:
         return true;
     case 1:
-        m_lastError = QStringLiteral("Cannot save the key to disk");
+        m_lastError = tr("Cannot save the key to disk");
         return false;
     default:
-        m_lastError = QStringLiteral("Cannot save the certificate to disk");
+        m_lastError = tr("Cannot save the certificate to disk");
         return false;
     }
 }

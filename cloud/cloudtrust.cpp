@@ -3,6 +3,7 @@
 #include "deployment.h"
 #include "qcredentialstore.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QSslKey>
 
@@ -52,12 +53,12 @@ QSslConfiguration CloudTrust::clientConfiguration(QString *missing)
     tls.setCaCertificates(anchors());
     const QSslKey key = QCredentialStore::storedKey();
     if (key.isNull()) {
-        *missing = QStringLiteral("Key is missing / invalid");
+        *missing = QCoreApplication::translate("CloudTrust", "Key is missing / invalid");
         return tls;
     }
     const QSslCertificate certificate = QCredentialStore::storedCertificate();
     if (certificate.isNull()) {
-        *missing = QStringLiteral("Certificate is missing / invalid");
+        *missing = QCoreApplication::translate("CloudTrust", "Certificate is missing / invalid");
         return tls;
     }
     tls.setLocalCertificate(certificate);

@@ -178,7 +178,9 @@ bool GatewayThing::addSibling(QAbstractThing *thing)
     if (!thing->parent())
         thing->setParent(this);
     m_client->subscribe(cid);
-    if (isConnected()) {
+    // A thing that reports every change may have read its first state before it was attached (a
+    // restart): the cloud has not seen it, so it goes out now, or waits in the outbox while offline.
+    if (isConnected() || thing->reportChanges()) {
         const QJsonObject state = thing->state();
         if (!state.isEmpty())
             m_client->publish(cid, state);

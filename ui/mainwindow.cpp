@@ -104,7 +104,9 @@ MainWindow::MainWindow(QWidget *parent, const QString &programDir)
 
 void MainWindow::connectRunner()
 {
-    connect(m_host, &RunnerHost::thingChanged, this, &MainWindow::thing_changed);
+    connect(m_host, &RunnerHost::thingsChanged, this, &MainWindow::things_changed);
+    connect(m_host, &RunnerHost::historyTrouble, ui->statusBar,
+            [this](const QString &text) { ui->statusBar->showMessage(text); });
     connect(m_host, &RunnerHost::deviceCreated, this, &MainWindow::deviceCreated);
     connect(m_host, &RunnerHost::connectivityChanged, m_indicator, &CloudStatusIndicator::setConnected);
     connect(m_host, &RunnerHost::cloudError, m_indicator, &CloudStatusIndicator::setError);
@@ -278,13 +280,15 @@ void MainWindow::deviceCreated(QObject *thui)
     }
 }
 
-void MainWindow::thing_changed(const ThingState &thing)
+void MainWindow::things_changed(const ThingStateList &batch)
 {
-    if (thing.gone) {
-        m_stateModel->remove(thing.shortid);
-        m_rescanDelay.start();
-    } else {
-        m_stateModel->update(thing);
+    for (const ThingState &thing : batch) {
+        if (thing.gone) {
+            m_stateModel->remove(thing.shortid);
+            m_rescanDelay.start();
+        } else {
+            m_stateModel->update(thing);
+        }
     }
 }
 

@@ -76,7 +76,7 @@ public slots:
 
 private slots:
     void deviceCreated(QObject *thui);
-    void thing_changed(const ThingState &thing);
+    void things_changed(const ThingStateList &batch);
     void thing_renamereq(const QString &tid, const QString &alias);
     void sidePane_clicked();
     void process_action(int act);

@@ -37,7 +37,12 @@ GatewayConsole::GatewayConsole(const Options &options, QObject *parent)
     : QObject(parent), m_options(options), m_startup(&m_host)
 {
     connect(&m_host, &RunnerHost::finished, this, &GatewayConsole::runner_finished);
-    connect(&m_host, &RunnerHost::thingChanged, this, &GatewayConsole::runner_thingChanged);
+    connect(&m_host, &RunnerHost::thingsChanged, this, [this](const ThingStateList &batch) {
+        for (const ThingState &thing : batch)
+            runner_thingChanged(thing);
+    });
+    connect(&m_host, &RunnerHost::historyTrouble, this,
+            [](const QString &text) { qWarning("history: %s", qUtf8Printable(text)); });
     connect(&m_host, &RunnerHost::connectivityChanged, this, &GatewayConsole::runner_connectivityChanged);
     connect(&m_host, &RunnerHost::cloudError, this, &GatewayConsole::runner_cloudError);
     connect(&m_host, &RunnerHost::backlogChanged, this, &GatewayConsole::runner_backlogChanged);
@@ -59,6 +64,9 @@ GatewayConsole::~GatewayConsole()
 void GatewayConsole::start()
 {
     m_host.start();
+    // Before the first scan, so that a device's first reading is reported too.
+    if (m_options.reportChanges)
+        m_host.call(&CxgatewRunner::setReportChanges, true);
     m_startup.start();
 }
 
@@ -73,8 +81,6 @@ void GatewayConsole::runner_finished(int op, const QVariant &result)
 
     switch (op) {
     case CxgatewRunner::Rescan:
-        if (m_options.reportChanges)
-            flagThingsForImmediateReports();
         if (!m_started) {
             m_started = true;
             emit started(result.toBool());
@@ -147,14 +153,6 @@ void GatewayConsole::nameUnnamedThings(const QStringList &shortids)
                 : QStringLiteral("%1 %2").arg(parts.value(0), parts.mid(2).join(QLatin1Char('_')));
         m_host.call(&CxgatewRunner::renameThing, sid, alias);
     }
-}
-
-void GatewayConsole::flagThingsForImmediateReports()
-{
-    m_host.post([](CxgatewRunner *runner) {
-        for (QAbstractThing *thing : runner->things())
-            thing->setReportChanges(true);
-    });
 }
 
 void GatewayConsole::print(const QString &line)

@@ -51,7 +51,6 @@ private slots:
 
 private:
     void nameUnnamedThings(const QStringList &shortids);
-    void flagThingsForImmediateReports();
     void print(const QString &line);
 
     Options m_options;

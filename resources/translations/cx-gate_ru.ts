@@ -43,6 +43,141 @@ Aboriting update</source>
     </message>
 </context>
 <context>
+    <name>CalvexCloudClient</name>
+    <message>
+        <source>unknown</source>
+        <translation>неизвестная ошибка</translation>
+    </message>
+    <message>
+        <source>connection refused</source>
+        <translation>соединение отклонено</translation>
+    </message>
+    <message>
+        <source>connection closed by remote host</source>
+        <translation>соединение закрыто удалённым узлом</translation>
+    </message>
+    <message>
+        <source>host not found</source>
+        <translation>узел не найден</translation>
+    </message>
+    <message>
+        <source>access error</source>
+        <translation>ошибка доступа</translation>
+    </message>
+    <message>
+        <source>resource error</source>
+        <translation>нехватка ресурсов</translation>
+    </message>
+    <message>
+        <source>timeout</source>
+        <translation>время ожидания истекло</translation>
+    </message>
+    <message>
+        <source>packet too big</source>
+        <translation>слишком большой пакет</translation>
+    </message>
+    <message>
+        <source>network error</source>
+        <translation>ошибка сети</translation>
+    </message>
+    <message>
+        <source>address in use</source>
+        <translation>адрес уже используется</translation>
+    </message>
+    <message>
+        <source>address is not available</source>
+        <translation>адрес недоступен</translation>
+    </message>
+    <message>
+        <source>socket operation is not supported</source>
+        <translation>операция с сокетом не поддерживается</translation>
+    </message>
+    <message>
+        <source>unfinished socket operation</source>
+        <translation>незавершённая операция с сокетом</translation>
+    </message>
+    <message>
+        <source>authentication required</source>
+        <translation>требуется аутентификация</translation>
+    </message>
+    <message>
+        <source>handshake failed</source>
+        <translation>ошибка согласования TLS</translation>
+    </message>
+    <message>
+        <source>proxy connection closed</source>
+        <translation>прокси закрыл соединение</translation>
+    </message>
+    <message>
+        <source>proxy connection timeout</source>
+        <translation>время ожидания прокси истекло</translation>
+    </message>
+    <message>
+        <source>proxy not found</source>
+        <translation>прокси не найден</translation>
+    </message>
+    <message>
+        <source>proxy protocol error</source>
+        <translation>ошибка протокола прокси</translation>
+    </message>
+    <message>
+        <source>socket operation error</source>
+        <translation>ошибка операции с сокетом</translation>
+    </message>
+    <message>
+        <source>ssl error</source>
+        <translation>ошибка SSL</translation>
+    </message>
+    <message>
+        <source>invalid user data</source>
+        <translation>неверные данные пользователя</translation>
+    </message>
+    <message>
+        <source>temporary error</source>
+        <translation>временная ошибка</translation>
+    </message>
+    <message>
+        <source>unacceptable protocol version</source>
+        <translation>неприемлемая версия протокола</translation>
+    </message>
+    <message>
+        <source>identifier rejected</source>
+        <translation>идентификатор отклонён</translation>
+    </message>
+    <message>
+        <source>server unavailable</source>
+        <translation>сервер недоступен</translation>
+    </message>
+    <message>
+        <source>bad user name or password</source>
+        <translation>неверное имя пользователя или пароль</translation>
+    </message>
+    <message>
+        <source>not authorized</source>
+        <translation>нет прав на подключение</translation>
+    </message>
+    <message>
+        <source>clientid cannot be empty</source>
+        <translation>идентификатор клиента не может быть пустым</translation>
+    </message>
+    <message>
+        <source>Key is invalid</source>
+        <translation>Ключ недействителен</translation>
+    </message>
+    <message>
+        <source>Invalid certificate file</source>
+        <translation>Недействительный файл сертификата</translation>
+    </message>
+    <message>
+        <source>Cannot save the key to disk</source>
+        <translation>Не удаётся сохранить ключ на диск</translation>
+    </message>
+    <message>
+        <source>Cannot save the certificate to disk</source>
+        <translation>Не удаётся сохранить сертификат на диск</translation>
+    </message>
+</context>
+<context>
     <name>CloudPage</name>
     <message>
         <source>Ready</source>
@@ -129,6 +264,17 @@ Aboriting update</source>
     </message>
 </context>
 <context>
+    <name>CloudTrust</name>
+    <message>
+        <source>Key is missing / invalid</source>
+        <translation>Ключ отсутствует или недействителен</translation>
+    </message>
+    <message>
+        <source>Certificate is missing / invalid</source>
+        <translation>Сертификат отсутствует или недействителен</translation>
+    </message>
+</context>
+<context>
     <name>CxgatewRunner</name>
     <message>
         <source>Cannot write to %1</source>
@@ -161,18 +307,6 @@ Aboriting update</source>
     <message>
         <source>Cannot rename to %1 - duplicate alias</source>
         <translation>Не удалось переименовать в %1: такое имя уже есть</translation>
-    </message>
-    <message>
-        <source>Busy with another request</source>
-        <translation>Выполняется другой запрос</translation>
-    </message>
-    <message>
-        <source>No new devices to register</source>
-        <translation>Нет новых устройств для регистрации</translation>
-    </message>
-    <message>
-        <source>Cannot establish a connection to the registrar service</source>
-        <translation>Не удалось подключиться к службе регистрации</translation>
     </message>
     <message>
         <source>Reply processing error</source>
@@ -648,6 +782,18 @@ Aboriting update</source>
     <message>
         <source>Connection to the registrar service was closed unexpectedly.</source>
         <translation>Соединение со службой регистрации неожиданно закрыто.</translation>
+    </message>
+    <message>
+        <source>Busy with another request</source>
+        <translation>Выполняется другой запрос</translation>
+    </message>
+    <message>
+        <source>No new devices to register</source>
+        <translation>Нет новых устройств для регистрации</translation>
+    </message>
+    <message>
+        <source>Cannot establish a connection to the registrar service</source>
+        <translation>Не удалось подключиться к службе регистрации</translation>
     </message>
 </context>
 <context>

@@ -369,6 +369,13 @@ gate.page('Settings')
 wait_for(lambda: find(gate.window, 'combo box', chosen, visible=True), 'the kept report interval "%s"' % chosen)
 step('"Exit" ended the program with 0; after a restart the report interval is still "%s"' % chosen)
 shoot('restarted')
+gate.page('Cloud')
+wait_for(lambda: find(gate.window, 'label', 'Your registration process is complete'),
+         'the registration shown as complete after the restart')
+start = find(gate.window, 'push button', 'Start', visible=True)
+if start is not None and start.getState().contains(pyatspi.STATE_ENABLED):
+    fail('"Start" is offered again for a gateway whose registration is complete')
+step('after the restart the cloud page shows the registration as complete')
 
 # 8. A second start shows the first window and leaves.
 

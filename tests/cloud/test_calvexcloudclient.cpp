@@ -394,8 +394,12 @@ void TestCalvexCloudClient::errorTexts_data()
     QTest::newRow("21") << 21 << "ssl error";
     QTest::newRow("23") << 23 << "temporary error";
     QTest::newRow("24") << 24 << "unknown";
-    QTest::newRow("65538") << 65538 << "unknown";
-    QTest::newRow("65540") << 65540 << "unknown";
+    QTest::newRow("65535") << 65535 << "unknown";
+    QTest::newRow("65536") << 65536 << "unacceptable protocol version";
+    QTest::newRow("65537") << 65537 << "identifier rejected";
+    QTest::newRow("65538") << 65538 << "server unavailable";
+    QTest::newRow("65540") << 65540 << "not authorized";
+    QTest::newRow("65541") << 65541 << "unknown";
 }
 
 void TestCalvexCloudClient::errorTexts()
@@ -643,8 +647,8 @@ void TestCalvexCloudClient::refusals()
     QTRY_VERIFY(!refused.findChild<QMqttConnection *>());
     QCOMPARE(refusedConnectivity.count(), 1);
     QCOMPARE(refusedConnectivity.at(0).at(0).toBool(), false);
-    QCOMPARE(refused.lastError(), QStringLiteral("unknown"));
-    QCOMPARE(retrying.lastError(), QStringLiteral("unknown"));
+    QCOMPARE(refused.lastError(), QStringLiteral("not authorized"));
+    QCOMPARE(retrying.lastError(), QStringLiteral("server unavailable"));
     QVERIFY(retrying.findChild<QMqttConnection *>());
 
     QTRY_VERIFY_WITH_TIMEOUT(unavailable.connectPackets() >= 2, 15000);

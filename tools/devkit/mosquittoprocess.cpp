@@ -121,6 +121,7 @@ bool MosquittoProcess::writeConfig()
         conf << QStringLiteral("use_identity_as_username true");
     else
         conf << QStringLiteral("password_file ") + m_config.passwordPath;
+    conf << m_config.extra;
     // As root mosquitto would switch to the "mosquitto" user, which cannot read our files.
     if (::geteuid() == 0)
         conf << QStringLiteral("user root");

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class QProcess;
 
@@ -31,6 +32,7 @@ public:
         QString aclPath;      // mosquitto's acl_file; empty for none
         QString passwordPath; // mosquitto's password_file; empty to take the certificate's name
         QString comment;      // first line of mosquitto.conf; empty for none
+        QStringList extra;    // more lines of mosquitto.conf, e.g. "clientid_prefixes x"
     };
 
     explicit MosquittoProcess(QObject *parent = nullptr);

@@ -81,6 +81,9 @@ bool BrokerProcess::start(const Config &config, const QList<FleetStore::Gateway>
     mosquitto.certPath = config.certPath;
     mosquitto.keyPath = config.keyPath;
     mosquitto.aclPath = aclPath();
+    // Only client ids with this prefix may connect, and none has it: mosquitto answers "not authorized".
+    if (config.refuseClients)
+        mosquitto.extra << QStringLiteral("clientid_prefixes tsl-devcloud-refuses-everyone-");
     mosquitto.comment = QStringLiteral("Written by tsl-devcloud at every start; changes here are lost.");
     if (m_mosquitto->start(mosquitto))
         return true;

@@ -21,6 +21,7 @@ public:
         QString caPath;
         QString certPath;
         QString keyPath;
+        bool refuseClients = false; // every client is refused at its CONNECT (a fault for tests)
     };
 
     explicit BrokerProcess(QObject *parent = nullptr);

@@ -64,6 +64,7 @@ bool DevCloud::start()
     broker.caPath = m_ca->caCertPath();
     broker.certPath = m_ca->serverCertPath();
     broker.keyPath = m_ca->serverKeyPath();
+    broker.refuseClients = m_options.brokerRefuses;
     if (!m_broker->start(broker, m_store->gateways())) {
         m_error = m_broker->errorString();
         return false;

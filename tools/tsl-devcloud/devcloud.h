@@ -26,6 +26,7 @@ public:
         quint16 mqttPort = 0;
         quint16 httpPort = 0;
         Registrar::Options registrar;
+        bool brokerRefuses = false; // the broker refuses every client (a fault for tests)
         // The update feed: a file served as it is, else these versions (an empty feed without either).
         QString feedFile;
         QStringList feedVersions;

@@ -103,7 +103,9 @@ int main(int argc, char *argv[])
     const QCommandLineOption faultOption(
         QStringLiteral("fault"),
         QStringLiteral("Misbehave for tests: close-after-code (end the stream after \"code\"), error (refuse "
-                       "with error 403), bad-cred (send credentials that do not parse)."),
+                       "with error 403), bad-cred (send credentials that do not parse), broker-refuses (the "
+                       "broker refuses every "
+                       "client at its CONNECT)."),
         QStringLiteral("fault"));
     const QCommandLineOption configureOption(
         QStringLiteral("configure-gateway"),
@@ -145,8 +147,11 @@ int main(int argc, char *argv[])
             options.registrar.fault = Registrar::Fault::Error;
         else if (fault == QLatin1String("bad-cred"))
             options.registrar.fault = Registrar::Fault::BadCred;
+        else if (fault == QLatin1String("broker-refuses"))
+            options.brokerRefuses = true;
         else
-            usageError(QStringLiteral("unknown fault %1 (close-after-code, error, bad-cred)").arg(fault));
+            usageError(QStringLiteral("unknown fault %1 (close-after-code, error, bad-cred, broker-refuses)")
+                           .arg(fault));
     }
 
     if (parser.isSet(feedOption))

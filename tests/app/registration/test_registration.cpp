@@ -238,6 +238,27 @@ private slots:
         QVERIFY(h.waitForCompletion(CxgatewRunner::ProcReg, 0, 30000).toJsonObject().value("code") != 409);
     }
 
+    // A broker that refuses the registered gateway says why, once, and the client stops trying.
+    void brokerRefusalIsNamed()
+    {
+        QTemporaryDir data;
+        DevCloudProcess cloud;
+        QVERIFY2(cloud.start(data.path(), {"--fault", "broker-refuses", "--auto-confirm", "100"}),
+                 qPrintable(cloud.diagnostics()));
+        cloud.pointGatewayHere();
+        RunnerHarness &h = startRunner();
+        QStringList errors;
+        connect(&h.host(), &RunnerHost::cloudError, this, [&](const QString &text) { errors << text; });
+        nameEverything(h, h.request(&CxgatewRunner::generateDoc, CxgatewRunner::AliasFill).toStringList());
+        h.clearRecords();
+        h.host().call(&CxgatewRunner::generateDoc);
+        QVERIFY(!h.waitForCompletion(CxgatewRunner::ProcReg, 0, 30000).toJsonObject().contains("error"));
+        QVERIFY2(waitUntil([&] { return !errors.isEmpty(); }, 20000), qPrintable(cloud.diagnostics()));
+        QTest::qWait(1500);
+        QCOMPARE(errors, QStringList{"not authorized"});
+        QVERIFY(!h.connectivity().contains(true));
+    }
+
     // A registrar that answers nonsense or falls silent still ends the exchange, and the stream.
     void misbehavingRegistrar_data()
     {

@@ -1,7 +1,10 @@
 #include "appidentity.h"
 #include "devicepool.h"
+#include "gatewaything.h"
+#include "historyreader.h"
 #include "runnerhost.h"
 
+#include <QDateTime>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -18,6 +21,7 @@ private slots:
 
     void requestsRunInOrderOnTheWorker();
     void stoppedHostDropsRequests();
+    void changesLeaveInBatchesAndAreRecorded();
 };
 
 void TestRunnerHost::requestsRunInOrderOnTheWorker()
@@ -71,6 +75,48 @@ void TestRunnerHost::stoppedHostDropsRequests()
     QTest::qWait(100);
     QVERIFY(!ran);
     QCOMPARE(completions, 0);
+}
+
+// A burst of changes crosses to the main thread as one batch, in order, ahead of the completion of
+// the request that follows it; the history holds every state, and a gap from the stop on.
+void TestRunnerHost::changesLeaveInBatchesAndAreRecorded()
+{
+    QTemporaryDir dir;
+    RunnerHost host(dir.path() + "/bin");
+    QList<ThingStateList> arrivals; // an empty entry marks the completion of listThings
+    connect(&host, &RunnerHost::thingsChanged, this, [&](const ThingStateList &batch) { arrivals << batch; });
+    connect(&host, &RunnerHost::finished, this, [&](int op) {
+        if (op == CxgatewRunner::Lsthings)
+            arrivals << ThingStateList();
+    });
+    const qint64 from = QDateTime::currentMSecsSinceEpoch();
+    host.start();
+    constexpr int Changes = 1000;
+    host.post([](CxgatewRunner *runner) {
+        for (int i = 0; i < Changes; ++i)
+            emit runner->gateway()->stateChanged({{"n", i}});
+    });
+    host.call(&CxgatewRunner::listThings);
+    QTRY_VERIFY(!arrivals.isEmpty() && arrivals.last().isEmpty());
+    QCOMPARE(arrivals.size(), 2);
+    QCOMPARE(arrivals.first().size(), Changes);
+    for (int i = 0; i < Changes; ++i)
+        QCOMPARE(arrivals.first().at(i).state.value("n").toInt(), i);
+
+    host.stop();
+    HistoryReader reader;
+    QVERIFY(reader.open(CxgatewRunner::historyDirectory()));
+    const qint64 to = QDateTime::currentMSecsSinceEpoch() + 1;
+    const QString gateway = arrivals.first().first().shortid;
+    const HistorySeries series = reader.series(gateway, "n", from, to, 1);
+    QCOMPARE(series.buckets.size(), 1);
+    // One value per millisecond is kept: the last of each, so the burst ends as it did.
+    QVERIFY(series.buckets.first().count >= 1);
+    QCOMPARE(series.buckets.first().last, double(Changes - 1));
+    QCOMPARE(series.buckets.first().max, double(Changes - 1));
+    QVERIFY(!series.gaps.isEmpty()); // an earlier run's stop may show as one more
+    QCOMPARE(series.gaps.last().end, qint64(0));
+    QVERIFY(series.gaps.last().start >= series.buckets.first().lastTime);
 }
 
 QTEST_GUILESS_MAIN(TestRunnerHost)

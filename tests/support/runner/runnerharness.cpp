@@ -22,7 +22,10 @@ QString programDirOr(const QString &programDir)
 RunnerHarness::RunnerHarness(const QString &programDir) : m_host(programDirOr(programDir))
 {
     connect(&m_host, &RunnerHost::finished, this, &RunnerHarness::runner_finished);
-    connect(&m_host, &RunnerHost::thingChanged, this, &RunnerHarness::runner_thingChanged);
+    connect(&m_host, &RunnerHost::thingsChanged, this, [this](const ThingStateList &batch) {
+        for (const ThingState &thing : batch)
+            runner_thingChanged(thing);
+    });
     connect(&m_host, &RunnerHost::connectivityChanged, this, [this](bool on) { m_connectivity.append(on); });
     connect(&m_host, &RunnerHost::deviceCreated, this, [this](QObject *) { ++m_devicesCreated; });
     m_host.start();
