@@ -99,7 +99,7 @@ public:
     QString errorString() const { return m_error; }
 
     // The child that hosts the core with the synthetic plug-in (--core-synthetic).
-    static int syntheticChildMain(const QString &programDir, bool reportChanges);
+    static int syntheticChildMain(const QString &programDir, bool reportChanges, bool recordHistory);
 
 private:
     // Phases.

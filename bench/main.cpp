@@ -61,7 +61,8 @@ int main(int argc, char *argv[])
         const QStringList args = app.arguments();
         const int at = args.indexOf(QStringLiteral("--core-synthetic"));
         const int rc = BenchRun::syntheticChildMain(args.value(at + 1),
-                                                    !args.contains(QStringLiteral("--no-report-changes")));
+                                                    !args.contains(QStringLiteral("--no-report-changes")),
+                                                    !args.contains(QStringLiteral("--no-history")));
         mosquitto_lib_cleanup();
         return rc;
     }

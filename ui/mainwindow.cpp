@@ -282,14 +282,9 @@ void MainWindow::deviceCreated(QObject *thui)
 
 void MainWindow::things_changed(const ThingStateList &batch)
 {
-    for (const ThingState &thing : batch) {
-        if (thing.gone) {
-            m_stateModel->remove(thing.shortid);
-            m_rescanDelay.start();
-        } else {
-            m_stateModel->update(thing);
-        }
-    }
+    m_stateModel->apply(batch);
+    if (std::any_of(batch.cbegin(), batch.cend(), [](const ThingState &thing) { return thing.gone; }))
+        m_rescanDelay.start();
 }
 
 void MainWindow::thing_renamereq(const QString &tid, const QString &alias)
