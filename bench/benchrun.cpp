@@ -64,6 +64,7 @@ void BenchOptions::makeQuick()
     pairRounds = 1;
     pairSeconds = 8;
     pairWarmupSeconds = 2;
+    windowSoakSeconds = 20;
 }
 
 void BenchRun::prepareHome()
@@ -143,6 +144,22 @@ bool BenchRun::setUp()
         m_error = QStringLiteral("the umockdev preload is not active");
         return false;
     }
+    if (!connectSubscriber())
+        return false;
+
+    m_loadAtStart = loadAverage();
+    m_report.setMeta(QStringLiteral("date"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+    m_report.setMeta(QStringLiteral("cores"), QString::number(QThread::idealThreadCount()));
+    m_report.setMeta(QStringLiteral("memory"), machineMemory());
+    m_report.setMeta(QStringLiteral("kernel"), QSysInfo::kernelVersion());
+    m_report.setMeta(QStringLiteral("mode"),
+                     m_options.quick ? QStringLiteral("quick") : QStringLiteral("full"));
+    return true;
+}
+
+bool BenchRun::connectSubscriber()
+{
+    m_subscriber.reset();
     m_subscriber = std::make_unique<MqttProbe>(QStringLiteral("bench-subscriber"), MqttProbe::Subscriber);
     m_subscriber->setMessageHandler([this](const QByteArray &topic, const QByteArray &payload, qint64 ns) {
         if (topic == "bench/floor")
@@ -156,14 +173,6 @@ bool BenchRun::setUp()
         m_error = QStringLiteral("subscriber: ") + m_subscriber->errorString();
         return false;
     }
-
-    m_loadAtStart = loadAverage();
-    m_report.setMeta(QStringLiteral("date"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
-    m_report.setMeta(QStringLiteral("cores"), QString::number(QThread::idealThreadCount()));
-    m_report.setMeta(QStringLiteral("memory"), machineMemory());
-    m_report.setMeta(QStringLiteral("kernel"), QSysInfo::kernelVersion());
-    m_report.setMeta(QStringLiteral("mode"),
-                     m_options.quick ? QStringLiteral("quick") : QStringLiteral("full"));
     return true;
 }
 

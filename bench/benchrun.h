@@ -25,7 +25,7 @@ struct BenchOptions
 {
     bool quick = false;
     int latencySamples = 1000;
-    int floorSamples = 200;
+    int floorSamples = 1000;
     int idleSeconds = 60;
     int soakSeconds = 600;
     int hidSensors = 40;
@@ -39,6 +39,7 @@ struct BenchOptions
     int pairRounds = 3;
     int pairSeconds = 30;
     int pairWarmupSeconds = 4;
+    int windowSoakSeconds = 600;
     QStringList phases; // empty: all
     QString jsonPath = QStringLiteral("bench-results.json");
 
@@ -98,7 +99,7 @@ public:
     QString errorString() const { return m_error; }
 
     // The child that hosts the core with the synthetic plug-in (--core-synthetic).
-    static int syntheticChildMain(const QString &programDir, bool reportChanges);
+    static int syntheticChildMain(const QString &programDir, bool reportChanges, bool recordHistory);
 
 private:
     // Phases.
@@ -128,10 +129,11 @@ private:
     // The simulated device's own share of a latency: from the report handed over to a bare hidapi
     // reader having it, in ms. Real hardware has its own figure here; this one is not the core's.
     QVector<double> deviceDelivery(SimulatedHidDevice *sensor, int samples);
-    // One measured stretch of the gateway core (ours) or of the Python poller on the sensor and,
-    // when given, the watchdog; a change of the sensor's reading every second.
-    PairSide measurePairSide(bool ours, SimulatedHidDevice *sensor, SimulatedHidDevice *watchdog,
-                             const QByteArray &topic);
+    // One measured stretch of the gateway core (ours) or of the Python poller on the sensors and,
+    // when given, the watchdog; a change of each sensor's reading every second. topics: the state
+    // topic of each sensor on this side.
+    PairSide measurePairSide(bool ours, const QList<SimulatedHidDevice *> &sensors,
+                             SimulatedHidDevice *watchdog, const QList<QByteArray> &topics);
 
     // Child processes.
     bool startGated(QProcess &process, const QString &name);
@@ -145,6 +147,11 @@ private:
     qint64 startWindowProgram(QProcess &process, PrivateDisplay &display, const QString &home,
                               const QString &log, const QString &root = QString(), int syntheticThings = 0);
     void measureDashboardLoad(PrivateDisplay &display);
+    // The desktop program connected to the broker for windowSoakSeconds, two sensors changing every
+    // second, the broker away for a minute halfway.
+    void measureWindowSoak(PrivateDisplay &display);
+    // Replaces the subscriber by a new one on the broker (after the broker went away).
+    bool connectSubscriber();
 
     QString buildDir() const;
     QString logPath(const QString &name) const;

@@ -61,7 +61,8 @@ int main(int argc, char *argv[])
         const QStringList args = app.arguments();
         const int at = args.indexOf(QStringLiteral("--core-synthetic"));
         const int rc = BenchRun::syntheticChildMain(args.value(at + 1),
-                                                    !args.contains(QStringLiteral("--no-report-changes")));
+                                                    !args.contains(QStringLiteral("--no-report-changes")),
+                                                    !args.contains(QStringLiteral("--no-history")));
         mosquitto_lib_cleanup();
         return rc;
     }
@@ -90,6 +91,9 @@ int main(int argc, char *argv[])
     const QCommandLineOption pairSeconds(QStringLiteral("pair-seconds"),
                                          QStringLiteral("Measured time of each side in a round."),
                                          QStringLiteral("s"));
+    const QCommandLineOption windowSoak(
+        QStringLiteral("window-soak-seconds"),
+        QStringLiteral("Soak of the desktop program (phase window; 0: none)."), QStringLiteral("s"));
     const QCommandLineOption only(
         QStringLiteral("only"),
         QStringLiteral("Run only these phases (comma-separated): latency, pairs (also: baseline), idle, "
@@ -98,8 +102,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption json(QStringLiteral("json"),
                                   QStringLiteral("Where to write the figures as JSON."),
                                   QStringLiteral("file"), QStringLiteral("bench-results.json"));
-    parser.addOptions(
-        {quick, soak, idle, samples, outboxSamples, sensors, things, rounds, pairSeconds, only, json});
+    parser.addOptions({quick, soak, idle, samples, outboxSamples, sensors, things, rounds, pairSeconds,
+                       windowSoak, only, json});
     parser.process(app);
 
     BenchOptions options;
@@ -117,6 +121,8 @@ int main(int argc, char *argv[])
     number(things, options.syntheticThings);
     number(rounds, options.pairRounds);
     number(pairSeconds, options.pairSeconds);
+    if (parser.isSet(windowSoak))
+        options.windowSoakSeconds = qMax(0, parser.value(windowSoak).toInt());
     if (parser.isSet(only)) {
         options.phases = parser.value(only).split(QLatin1Char(','), Qt::SkipEmptyParts);
         // The pairings took the place of the phase that measured the Python poller alone.

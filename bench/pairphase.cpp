@@ -1,5 +1,5 @@
 // The gateway core against the Python poller, side by side: in each pairing both see the same
-// simulated devices, the same change of the sensor's reading every second and the same broker,
+// simulated devices, the same change of each sensor's reading every second and the same broker,
 // for the same time, one after the other. Rounds alternate which side goes first, so a drift of
 // the machine's load hits both; every ratio comes from the two sides of one round.
 
@@ -17,11 +17,17 @@ namespace {
 
 struct Pairing
 {
-    QString key;  // in the figure ids
-    QString name; // in the figure names
-    QString sensor;
+    QString key;      // in the figure ids
+    QString name;     // in the figure names
+    QString sensor;   // the serial, or with several sensors the serials' stem
     QString watchdog; // empty: no watchdog
-    int regid;
+    int regid;        // of the first sensor; then the watchdog's, or the next sensor's
+    int sensors = 1;
+
+    QString serial(int i) const
+    {
+        return sensors == 1 ? sensor : sensor + QStringLiteral("%1").arg(i, 2, 10, QLatin1Char('0'));
+    }
 };
 
 // One side over all rounds.
@@ -52,12 +58,12 @@ QByteArray stateTopic(const QString &type, const QString &serial, int regid)
 
 } // namespace
 
-PairSide BenchRun::measurePairSide(bool ours, SimulatedHidDevice *sensor, SimulatedHidDevice *watchdog,
-                                   const QByteArray &topic)
+PairSide BenchRun::measurePairSide(bool ours, const QList<SimulatedHidDevice *> &sensors,
+                                   SimulatedHidDevice *watchdog, const QList<QByteArray> &topics)
 {
     PairSide side;
     const QString name =
-        (ours ? QStringLiteral("pair-ours-") : QStringLiteral("pair-baseline-")) + sensor->serial();
+        (ours ? QStringLiteral("pair-ours-") : QStringLiteral("pair-baseline-")) + sensors.first()->serial();
     QProcess process;
     if (ours) {
         if (!startGated(process, name)) {
@@ -78,11 +84,10 @@ PairSide BenchRun::measurePairSide(bool ours, SimulatedHidDevice *sensor, Simula
                          QStringLiteral("--cert"),
                          tls.certFile,
                          QStringLiteral("--key"),
-                         tls.keyFile,
-                         QStringLiteral("--serial"),
-                         sensor->serial(),
-                         QStringLiteral("--topic"),
-                         QString::fromUtf8(topic)};
+                         tls.keyFile};
+        for (int i = 0; i < sensors.size(); ++i)
+            args << QStringLiteral("--serial") << sensors.at(i)->serial() << QStringLiteral("--topic")
+                 << QString::fromUtf8(topics.value(i));
         if (watchdog)
             args << QStringLiteral("--watchdog") << watchdog->serial() << QStringLiteral("--watchdog-topic")
                  << QStringLiteral("baseline/%1/state").arg(watchdog->serial());
@@ -100,11 +105,18 @@ PairSide BenchRun::measurePairSide(bool ours, SimulatedHidDevice *sensor, Simula
         }
     }
 
-    auto change = [this, sensor](int) { sensor->injectTemperature(nextValue(sensor->serial())); };
-    // The reading injected last has been read (by the next poll, within a second) and published.
-    auto settle = [sensor] {
+    auto change = [this, &sensors](int) {
+        for (SimulatedHidDevice *sensor : sensors)
+            sensor->injectTemperature(nextValue(sensor->serial()));
+    };
+    // The readings injected last have been read (by the next poll, within a second) and published.
+    auto settle = [&sensors] {
         const qint64 deadline = monotonicNs() + 3000000000LL;
-        while (sensor->pendingInputCount() > 0 && monotonicNs() < deadline)
+        auto pending = [&sensors] {
+            return std::any_of(sensors.cbegin(), sensors.cend(),
+                               [](SimulatedHidDevice *sensor) { return sensor->pendingInputCount() > 0; });
+        };
+        while (pending() && monotonicNs() < deadline)
             QThread::msleep(10);
         QThread::msleep(100);
     };
@@ -131,7 +143,7 @@ PairSide BenchRun::measurePairSide(bool ours, SimulatedHidDevice *sensor, Simula
     side.cpuPercent = m.preciseCpuPercent();
     side.peakRssMb = m.peakRssMb;
     side.latenciesMs = m_tracker.latenciesMs();
-    side.changes = m_options.pairSeconds;
+    side.changes = m_options.pairSeconds * sensors.size();
     if (watchdog) {
         const QList<QByteArray> outputs = watchdog->takeOutputs();
         side.keepAlives = int(std::count(outputs.cbegin(), outputs.cend(), QByteArray("\x01\x01", 2)));
@@ -144,24 +156,33 @@ void BenchRun::measurePairs()
     const QList<Pairing> pairings{
         {QStringLiteral("sensor"), QStringLiteral("Sensor only"), QStringLiteral("PRS1"), QString(), 41},
         {QStringLiteral("sensorWatchdog"), QStringLiteral("Sensor and watchdog"), QStringLiteral("PRS2"),
-         QStringLiteral("PRW2"), 43}};
+         QStringLiteral("PRW2"), 43},
+        {QStringLiteral("sensors40"), QStringLiteral("40 sensors"), QStringLiteral("PRM"), QString(), 300,
+         40}};
     const int rounds = m_options.pairRounds;
     for (const Pairing &pairing : pairings) {
         std::fprintf(stderr, "bench: %s, tsl-gated against the Python poller (%d rounds of 2 x %d s)\n",
                      qPrintable(pairing.name), rounds, m_options.pairSeconds);
-        SimulatedHidDevice *sensor = m_bus->plugSensor(pairing.sensor);
+        QList<SimulatedHidDevice *> sensors;
+        QList<QByteArray> oursTopics, baselineTopics;
+        QList<PoolEntry> pool;
+        for (int i = 0; i < pairing.sensors; ++i) {
+            const QString serial = pairing.serial(i);
+            SimulatedHidDevice *sensor = m_bus->plugSensor(serial);
+            sensors.append(sensor);
+            pool.append(poolEntry(QStringLiteral("thx9"), serial, pairing.regid + i));
+            oursTopics.append(stateTopic(QStringLiteral("thx9"), serial, pairing.regid + i));
+            baselineTopics.append("baseline/" + serial.toUtf8() + "/state");
+            watchSensor(sensor, oursTopics.last());
+            watchSensor(sensor, baselineTopics.last());
+            sensor->injectTemperature(nextValue(serial));
+        }
         SimulatedHidDevice *watchdog = nullptr;
-        QList<PoolEntry> pool{poolEntry(QStringLiteral("thx9"), pairing.sensor, pairing.regid)};
         if (!pairing.watchdog.isEmpty()) {
             watchdog = m_bus->plugWatchdog(pairing.watchdog);
             pool.append(poolEntry(QStringLiteral("watchdog"), pairing.watchdog, pairing.regid + 1));
         }
         writePool(pool);
-        const QByteArray oursTopic = stateTopic(QStringLiteral("thx9"), pairing.sensor, pairing.regid);
-        const QByteArray baselineTopic = "baseline/" + pairing.sensor.toUtf8() + "/state";
-        watchSensor(sensor, oursTopic);
-        watchSensor(sensor, baselineTopic);
-        sensor->injectTemperature(nextValue(pairing.sensor));
 
         SideSeries ours, baseline;
         QVector<double> busy;
@@ -171,7 +192,7 @@ void BenchRun::measurePairs()
             for (int i = 0; i < 2; ++i) {
                 const bool oursNow = (i == 0) == (round % 2 == 0);
                 sides[oursNow ? 0 : 1] =
-                    measurePairSide(oursNow, sensor, watchdog, oursNow ? oursTopic : baselineTopic);
+                    measurePairSide(oursNow, sensors, watchdog, oursNow ? oursTopics : baselineTopics);
             }
             for (const PairSide &side : sides) {
                 if (!side.failure.isEmpty())
@@ -185,8 +206,10 @@ void BenchRun::measurePairs()
                 baseline.add(sides[1]);
             }
         }
-        sensor->setInputDeliveredHook({});
-        m_bus->unplug(pairing.sensor);
+        for (SimulatedHidDevice *sensor : qAsConst(sensors)) {
+            sensor->setInputDeliveredHook({});
+            m_bus->unplug(sensor->serial());
+        }
         if (watchdog)
             m_bus->unplug(pairing.watchdog);
         writePool({});

@@ -1,5 +1,6 @@
 // The desktop program on an X server of its own: time from its start to the main window shown, with
-// few and with many devices; its idle footprint; and the dashboard under a flood of thing changes.
+// few and with many devices; its idle footprint; the dashboard under a flood of thing changes; and
+// the program left open with a broker outage (windowsoakphase.cpp).
 
 #include "benchrun.h"
 #include "privatedisplay.h"
@@ -194,6 +195,7 @@ void BenchRun::measureWindow()
             m_bus->unplug(serial);
     }
     measureDashboardLoad(display);
+    measureWindowSoak(display);
 }
 
 void BenchRun::measureDashboardLoad(PrivateDisplay &display)

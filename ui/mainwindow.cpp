@@ -8,6 +8,7 @@
 #include "gatewaystartup.h"
 #include "historyexport.h"
 #include "qautostarter.h"
+#include "qcolumnfitter.h"
 #include "qmaterialicon.h"
 #include "registrationwizard.h"
 #include "regthingseditor.h"
@@ -86,10 +87,13 @@ MainWindow::MainWindow(QWidget *parent, const QString &programDir)
 
     connect(m_stateModel, &ThingsStateTableModel::renameRequested, this, &MainWindow::thing_renamereq);
     ui->deviceStateTable->setModel(m_stateModel);
-    QHeaderView *header = ui->deviceStateTable->horizontalHeader();
-    for (int column : {0, 1, 2, 4})
-        header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
-    header->setSectionResizeMode(3, QHeaderView::Stretch);
+    // Columns sized to their contents when rows come or go, and now and then as states change: a
+    // header sizing them itself would measure every row on each change.
+    ui->deviceStateTable->horizontalHeader()->setSectionResizeMode(ThingsStateTableModel::ColState,
+                                                                   QHeaderView::Stretch);
+    new QColumnFitter(ui->deviceStateTable,
+                      {ThingsStateTableModel::ColType, ThingsStateTableModel::ColSerial,
+                       ThingsStateTableModel::ColAlias, ThingsStateTableModel::ColCloud});
     connectHistory();
 
     ui->mainArea->setCurrentIndex(P_STATE);
@@ -317,16 +321,15 @@ void MainWindow::deviceCreated(QObject *thui)
 
 void MainWindow::things_changed(const ThingStateList &batch)
 {
+    m_stateModel->apply(batch);
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    bool gone = false;
     for (const ThingState &thing : batch) {
         ui->trendPane->append(now, thing.shortid, thing.gone ? QJsonObject() : thing.state);
-        if (thing.gone) {
-            m_stateModel->remove(thing.shortid);
-            m_rescanDelay.start();
-        } else {
-            m_stateModel->update(thing);
-        }
+        gone = gone || thing.gone;
     }
+    if (gone)
+        m_rescanDelay.start();
 }
 
 void MainWindow::thing_renamereq(const QString &tid, const QString &alias)

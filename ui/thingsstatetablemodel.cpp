@@ -13,11 +13,16 @@ constexpr int ColumnCount = 5;
 
 } // namespace
 
-ThingsStateTableModel::ThingsStateTableModel(QObject *parent) : QAbstractTableModel(parent) {}
+ThingsStateTableModel::ThingsStateTableModel(QObject *parent) : QAbstractTableModel(parent)
+{
+    m_announce.setSingleShot(true);
+    m_announce.setInterval(CoalesceMs);
+    connect(&m_announce, &QTimer::timeout, this, &ThingsStateTableModel::announceChanges);
+}
 
 int ThingsStateTableModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : m_things.size();
+    return parent.isValid() ? 0 : m_rows.size();
 }
 
 int ThingsStateTableModel::columnCount(const QModelIndex &parent) const
@@ -38,10 +43,11 @@ Qt::ItemFlags ThingsStateTableModel::flags(const QModelIndex &index) const
 
 QVariant ThingsStateTableModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || index.row() < 0 || index.row() >= m_things.size() || index.column() < 0 ||
+    if (!index.isValid() || index.row() < 0 || index.row() >= m_rows.size() || index.column() < 0 ||
         index.column() >= ColumnCount)
         return QVariant();
-    const ThingState &thing = m_things.at(index.row());
+    const Row &row = m_rows.at(index.row());
+    const ThingState &thing = row.thing;
     switch (index.column()) {
     case ColType:
         if (role == Qt::DisplayRole)
@@ -60,7 +66,7 @@ QVariant ThingsStateTableModel::data(const QModelIndex &index, int role) const
         break;
     case ColState:
         if (role == Qt::DisplayRole)
-            return stateText(thing.state);
+            return row.stateText;
         break;
     case ColCloud:
         if (role == Qt::DisplayRole)
@@ -98,9 +104,9 @@ QVariant ThingsStateTableModel::headerData(int section, Qt::Orientation orientat
 bool ThingsStateTableModel::setData(const QModelIndex &index, const QVariant &value, int role)
 {
     if (role != Qt::EditRole || !index.isValid() || index.column() != ColAlias || index.row() < 0 ||
-        index.row() >= m_things.size())
+        index.row() >= m_rows.size())
         return false;
-    ThingState &thing = m_things[index.row()];
+    ThingState &thing = m_rows[index.row()].thing;
     thing.name = value.toString();
     emit renameRequested(thing.shortid, thing.name);
     emit dataChanged(index, index, {Qt::DisplayRole});
@@ -110,28 +116,50 @@ bool ThingsStateTableModel::setData(const QModelIndex &index, const QVariant &va
 int ThingsStateTableModel::rowOf(const QString &tid) const
 {
     const auto at =
-        std::lower_bound(m_things.cbegin(), m_things.cend(), tid,
-                         [](const ThingState &thing, const QString &id) { return thing.shortid < id; });
-    return int(at - m_things.cbegin());
+        std::lower_bound(m_rows.cbegin(), m_rows.cend(), tid,
+                         [](const Row &row, const QString &id) { return row.thing.shortid < id; });
+    return int(at - m_rows.cbegin());
 }
 
 bool ThingsStateTableModel::hasRow(int row, const QString &tid) const
 {
-    return row < m_things.size() && m_things.at(row).shortid == tid;
+    return row < m_rows.size() && m_rows.at(row).thing.shortid == tid;
+}
+
+void ThingsStateTableModel::apply(const ThingStateList &batch)
+{
+    for (const ThingState &state : batch) {
+        if (state.gone)
+            remove(state.shortid);
+        else
+            take(state);
+    }
 }
 
 void ThingsStateTableModel::update(const ThingState &state)
 {
-    const int row = rowOf(state.shortid);
-    if (hasRow(row, state.shortid)) {
-        m_things[row] = state;
-        emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+    take(state);
+}
+
+void ThingsStateTableModel::take(const ThingState &state)
+{
+    const int at = rowOf(state.shortid);
+    if (hasRow(at, state.shortid)) {
+        Row &row = m_rows[at];
+        if (row.thing == state)
+            return;
+        if (row.thing.state != state.state)
+            row.stateText = stateText(state.state);
+        row.thing = state;
+        row.changed = true;
+        if (!m_announce.isActive())
+            m_announce.start();
         return;
     }
     // Announced at its sorted place, so rows that views hold on to (selection, an open alias
     // editor) keep pointing at their own things.
-    beginInsertRows(QModelIndex(), row, row);
-    m_things.insert(row, state);
+    beginInsertRows(QModelIndex(), at, at);
+    m_rows.insert(at, {state, stateText(state.state), false});
     endInsertRows();
 }
 
@@ -141,15 +169,15 @@ void ThingsStateTableModel::remove(const QString &tid)
     if (!hasRow(row, tid))
         return;
     beginRemoveRows(QModelIndex(), row, row);
-    m_things.remove(row);
+    m_rows.remove(row);
     endRemoveRows();
 }
 
 void ThingsStateTableModel::reset(const ThingStateList &list)
 {
-    if (!m_things.isEmpty()) {
-        beginRemoveRows(QModelIndex(), 0, m_things.size() - 1);
-        m_things.clear();
+    if (!m_rows.isEmpty()) {
+        beginRemoveRows(QModelIndex(), 0, m_rows.size() - 1);
+        m_rows.clear();
         endRemoveRows();
     }
     // A later record of the same thing wins; only the distinct things are announced as rows.
@@ -159,10 +187,23 @@ void ThingsStateTableModel::reset(const ThingStateList &list)
     if (things.isEmpty())
         return;
     beginInsertRows(QModelIndex(), 0, things.size() - 1);
-    m_things.reserve(things.size());
+    m_rows.reserve(things.size());
     for (const ThingState &state : qAsConst(things))
-        m_things.append(state);
+        m_rows.append({state, stateText(state.state), false});
     endInsertRows();
+}
+
+void ThingsStateTableModel::announceChanges()
+{
+    for (int first = 0; first < m_rows.size(); ++first) {
+        if (!m_rows.at(first).changed)
+            continue;
+        int last = first;
+        while (last < m_rows.size() && m_rows.at(last).changed)
+            m_rows[last++].changed = false;
+        emit dataChanged(index(first, 0), index(last - 1, ColumnCount - 1));
+        first = last;
+    }
 }
 
 QString ThingsStateTableModel::stateText(const QJsonValue &value)

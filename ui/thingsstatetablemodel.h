@@ -4,10 +4,15 @@
 
 #include <QAbstractTableModel>
 #include <QJsonValue>
+#include <QTimer>
 #include <QVector>
 
 // The dashboard: one row per thing, sorted by short id, with its type, serial, alias, current
 // state and registration mark. Editing the alias asks for a rename.
+//
+// Calm under load: a thing that comes or goes is announced at once, but changes of the rows that
+// are there are gathered and announced together, one dataChanged per run of adjacent rows, at most
+// every CoalesceMs. data() always reads the latest record.
 class ThingsStateTableModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -15,6 +20,8 @@ class ThingsStateTableModel : public QAbstractTableModel
 public:
     enum ColumnNames { ColType, ColSerial, ColAlias, ColState, ColCloud };
     Q_ENUM(ColumnNames)
+
+    static constexpr int CoalesceMs = 50;
 
     explicit ThingsStateTableModel(QObject *parent = nullptr);
 
@@ -37,17 +44,31 @@ signals:
     void renameRequested(QString tid, QString alias);
 
 public slots:
+    // Records in the order they happened: a gone record removes its row, any other adds or
+    // changes one.
+    void apply(const ThingStateList &batch);
     void update(const ThingState &state);
     void remove(const QString &tid);
     // Replaces the whole content.
     void reset(const ThingStateList &list);
 
 private:
+    struct Row
+    {
+        ThingState thing;
+        QString stateText;    // of thing.state, made once per change rather than on each paint
+        bool changed = false; // not announced yet
+    };
+
     // The row a thing has, or would have, in the sorted rows.
     int rowOf(const QString &tid) const;
     bool hasRow(int row, const QString &tid) const;
+    void take(const ThingState &state);
+    // Announces the rows changed since the last time.
+    void announceChanges();
 
     // Sorted by short id: a row is found by binary search and read by its index, so a change of one
     // thing costs the same with a thousand rows as with two, however often the view asks for data.
-    QVector<ThingState> m_things;
+    QVector<Row> m_rows;
+    QTimer m_announce;
 };

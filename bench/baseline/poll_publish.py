@@ -7,8 +7,10 @@ What a user would write instead of running a gateway: Debian's python3-hid (its 
 hidapi hidraw backend) and python3-paho-mqtt, nothing else.
 
     poll_publish.py --host localhost --port 8883 --cafile ca.pem --cert me.pem --key me.key \
-                    --serial A1B2 --topic sensors/A1B2/state \
+                    --serial A1B2 --topic sensors/A1B2/state [--serial C3D4 --topic sensors/C3D4/state ...] \
                     [--watchdog WD01 --watchdog-topic sensors/WD01/state]
+
+Each --serial is one more sensor, published on the --topic given in the same place.
 """
 import argparse
 import json
@@ -96,16 +98,18 @@ def main():
     ap.add_argument('--cafile', required=True)
     ap.add_argument('--cert', required=True)
     ap.add_argument('--key', required=True)
-    ap.add_argument('--serial', required=True)
-    ap.add_argument('--topic', required=True)
+    ap.add_argument('--serial', required=True, action='append')
+    ap.add_argument('--topic', required=True, action='append')
     ap.add_argument('--period', type=float, default=1.0)
     ap.add_argument('--watchdog')
     ap.add_argument('--watchdog-topic')
     ap.add_argument('--watchdog-period', type=float, default=2.5)
     args = ap.parse_args()
+    if len(args.serial) != len(args.topic):
+        ap.error('give one --topic for each --serial')
 
     connected = threading.Event()
-    client = mqtt.Client(client_id='poll-publish-' + args.serial, protocol=mqtt.MQTTv311)
+    client = mqtt.Client(client_id='poll-publish-' + args.serial[0], protocol=mqtt.MQTTv311)
     client.on_connect = lambda c, userdata, flags, rc: rc == 0 and connected.set()
     client.tls_set(ca_certs=args.cafile, certfile=args.cert, keyfile=args.key)
     client.connect(args.host, args.port, keepalive=60)
@@ -115,7 +119,8 @@ def main():
         return 1
 
     # Each device on its own period, as its own timer would run it.
-    schedule = [[time.monotonic() + args.period, args.period, Sensor(args.serial, args.topic)]]
+    start = time.monotonic() + args.period
+    schedule = [[start, args.period, Sensor(serial, topic)] for serial, topic in zip(args.serial, args.topic)]
     if args.watchdog:
         watchdog = Watchdog(args.watchdog, args.watchdog_topic or 'watchdog/' + args.watchdog + '/state')
         schedule.append([time.monotonic() + args.watchdog_period, args.watchdog_period, watchdog])

@@ -60,13 +60,15 @@ private slots:
         QCOMPARE(lower.data().toString(), QStringLiteral("lower"));
         QCOMPARE(lower.row(), 2);
 
+        // A change reads at once and is announced a moment later.
         QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
         model.update(record("thx9_1_B", "renamed", "7", R"({"t":1})"));
-        QCOMPARE(changed.count(), 1);
-        QCOMPARE(changed.at(0).at(0).toModelIndex(), model.index(1, 0));
-        QCOMPARE(changed.at(0).at(1).toModelIndex(), model.index(1, 4));
         QCOMPARE(model.index(1, ThingsStateTableModel::ColAlias).data().toString(),
                  QStringLiteral("renamed"));
+        QCOMPARE(changed.count(), 0);
+        QTRY_COMPARE(changed.count(), 1);
+        QCOMPARE(changed.at(0).at(0).toModelIndex(), model.index(1, 0));
+        QCOMPARE(changed.at(0).at(1).toModelIndex(), model.index(1, 4));
         QCOMPARE(model.rowCount(), 4);
 
         QSignalSpy removing(&model, &QAbstractItemModel::rowsAboutToBeRemoved);
@@ -108,7 +110,7 @@ private slots:
 
         QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
         model.update(record(QStringLiteral("thx9_100_151"), QStringLiteral("renamed")));
-        QCOMPARE(changed.count(), 1);
+        QTRY_COMPARE(changed.count(), 1);
         QCOMPARE(changed.at(0).at(0).toModelIndex().row(), 151);
         QCOMPARE(model.index(151, ThingsStateTableModel::ColAlias).data().toString(),
                  QStringLiteral("renamed"));
@@ -122,6 +124,74 @@ private slots:
         model.remove(QStringLiteral("thx9_100_999")); // sorts after every row
         ids.replaceInStrings(QStringLiteral("thx9_100_151"), QStringLiteral("renamed"));
         QCOMPARE(column(model, ThingsStateTableModel::ColAlias), ids);
+    }
+
+    // A flood of changes in one turn of the event loop: rows come and go at once, every row reads
+    // its last state at once, and the views hear of the changes in one signal per run of rows.
+    void floodIsAnnouncedInRuns()
+    {
+        ThingsStateTableModel model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+        const auto id = [](int i) { return QStringLiteral("thx9_100_D%1").arg(i, 3, 10, QLatin1Char('0')); };
+        const auto reading = [](int value) { return QStringLiteral(R"({"t":%1})").arg(value).toUtf8(); };
+        ThingStateList rows;
+        for (int i = 0; i < 200; ++i)
+            rows.append(record(id(i), id(i)));
+        model.reset(rows);
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+        QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
+
+        // D100 goes halfway through, then a new thing takes its place in the order as D100x.
+        ThingStateList batch;
+        QHash<QString, QString> last;
+        for (int i = 0; i < 1000; ++i) {
+            const QString tid = id((i * 7) % 200);
+            if (i > 500 && tid == id(100))
+                continue;
+            batch.append(record(tid, tid, QString(), reading(i)));
+            last.insert(tid, QStringLiteral("t:%1").arg(i));
+            if (i == 500) {
+                ThingState gone = record(id(100));
+                gone.gone = true;
+                batch.append(gone);
+                batch.append(record(id(100) + 'x', "new", QString(), reading(-1)));
+                last.remove(id(100));
+                last.insert(id(100) + 'x', QStringLiteral("t:-1"));
+            }
+        }
+        model.apply(batch);
+        QCOMPARE(inserted.count(), 1);
+        QCOMPARE(removed.count(), 1);
+        QCOMPARE(changed.count(), 0);
+        QCOMPARE(model.rowCount(), 200);
+        for (int row = 0; row < model.rowCount(); ++row) {
+            const QString tid = model.index(row, 0).data(Qt::ToolTipRole).toString();
+            QCOMPARE(model.index(row, ThingsStateTableModel::ColState).data().toString(), last.value(tid));
+        }
+
+        // The new row was announced by its insertion: the changed ones around it make two runs.
+        QTRY_COMPARE(changed.count(), 2);
+        QTest::qWait(3 * ThingsStateTableModel::CoalesceMs);
+        QCOMPARE(changed.count(), 2);
+        const auto run = [&](int i) {
+            return qMakePair(changed.at(i).at(0).toModelIndex(), changed.at(i).at(1).toModelIndex());
+        };
+        QCOMPARE(run(0), qMakePair(model.index(0, 0), model.index(99, 4)));
+        QCOMPARE(run(1), qMakePair(model.index(101, 0), model.index(199, 4)));
+
+        // Rows apart are announced apart; a record equal to the row's is no change.
+        changed.clear();
+        model.apply({record(id(3), id(3)), record(id(4), id(4)), record(id(5), "five"), record(id(4), "four"),
+                     record(id(10), "ten"), record(id(3), "three"),
+                     record(id(150), id(150), {}, reading(850))});
+        QTRY_COMPARE(changed.count(), 2);
+        QTest::qWait(3 * ThingsStateTableModel::CoalesceMs);
+        QCOMPARE(changed.count(), 2);
+        QCOMPARE(run(0), qMakePair(model.index(3, 0), model.index(5, 4)));
+        QCOMPARE(run(1), qMakePair(model.index(10, 0), model.index(10, 4)));
+        QCOMPARE(column(model, ThingsStateTableModel::ColAlias).mid(3, 3),
+                 QStringList({"three", "four", "five"}));
     }
 
     void columns_data()

@@ -1,4 +1,5 @@
 #include "qautoclosemessagebox.h"
+#include "qcolumnfitter.h"
 #include "qcountdownlcd.h"
 #include "qledlabel.h"
 #include "qmaterialicon.h"
@@ -7,8 +8,11 @@
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStandardItemModel>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -38,6 +42,32 @@ class TestUiWidgets : public QObject
 
 private slots:
     void initTestCase() { QMaterialIcon::instance()->applyTheme(false); }
+
+    // Rows that come widen the column in the next turn; a longer text only on the slow timer.
+    void columnFitterWaitsForRowsOrTheSlowTimer()
+    {
+        QStandardItemModel model(0, 2);
+        QTableView view;
+        view.setModel(&model);
+        view.resize(600, 300);
+        view.show();
+        QColumnFitter fitter(&view, {0}, 300);
+        const int narrow = view.columnWidth(0);
+        const int other = view.columnWidth(1);
+        model.appendRow({new QStandardItem(QString(40, 'w')), new QStandardItem(QString(40, 'w'))});
+        QCOMPARE(view.columnWidth(0), narrow);
+        QTRY_VERIFY(view.columnWidth(0) > narrow);
+        const int wide = view.columnWidth(0);
+        QCOMPARE(view.columnWidth(1), other); // not one it fits
+
+        QElapsedTimer since;
+        since.start();
+        model.item(0, 0)->setText(QString(60, 'w'));
+        QTest::qWait(50);
+        QCOMPARE(view.columnWidth(0), wide);
+        QTRY_VERIFY(view.columnWidth(0) > wide);
+        QVERIFY(since.elapsed() >= 250);
+    }
 
     void statusLabelKeepsItsColour()
     {
