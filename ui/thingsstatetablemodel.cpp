@@ -237,3 +237,12 @@ QString ThingsStateTableModel::stateText(const QJsonValue &value)
     }
     return QString();
 }
+
+ThingStateList ThingsStateTableModel::things() const
+{
+    ThingStateList list;
+    list.reserve(m_rows.size());
+    for (const Row &row : m_rows)
+        list.append(row.thing);
+    return list;
+}

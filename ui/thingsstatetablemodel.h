@@ -37,8 +37,11 @@ public:
     static QString stateText(const QJsonValue &value);
 
     // The thing of a row (an empty state outside the rows), and every row's, in row order.
-    ThingState thingAt(int row) const { return m_things.value(row); }
-    const QVector<ThingState> &things() const { return m_things; }
+    ThingState thingAt(int row) const
+    {
+        return row >= 0 && row < m_rows.size() ? m_rows.at(row).thing : ThingState();
+    }
+    ThingStateList things() const;
 
 signals:
     void renameRequested(QString tid, QString alias);

@@ -211,6 +211,13 @@ private slots:
         QProcess restarted;
         startGated(restarted);
         QVERIFY(waitUntil([&] { return m_output.contains("backlog waiting=0 "); }, 60000));
+        // The last reports may be acknowledged before the subscriber has printed them.
+        QVERIFY(waitUntil(
+            [&] {
+                return subscriber.lines().size() >= stored.size() &&
+                       subscriber.lines().contains(stored.last());
+            },
+            30000));
         restarted.terminate();
         QVERIFY(restarted.waitForFinished(10000));
         // Once in order up to where the restarted process began, then again in order from an earlier
