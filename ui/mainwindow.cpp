@@ -4,9 +4,9 @@
 #include "cloudstatusindicator.h"
 #include "cxgatewrunner.h"
 #include "cxsettings.h"
+#include "dashboardhistory.h"
 #include "devicespage.h"
 #include "gatewaystartup.h"
-#include "historyexport.h"
 #include "qautostarter.h"
 #include "qcolumnfitter.h"
 #include "qmaterialicon.h"
@@ -26,7 +26,6 @@
 #include <QDoubleSpinBox>
 #include <QEventLoop>
 #include <QHeaderView>
-#include <QMenu>
 #include <QMessageBox>
 #include <QSpinBox>
 #include <QSplashScreen>
@@ -94,7 +93,7 @@ MainWindow::MainWindow(QWidget *parent, const QString &programDir)
     new QColumnFitter(ui->deviceStateTable,
                       {ThingsStateTableModel::ColType, ThingsStateTableModel::ColSerial,
                        ThingsStateTableModel::ColAlias, ThingsStateTableModel::ColCloud});
-    connectHistory();
+    new DashboardHistory(ui->deviceStateTable, m_stateModel, ui->trendPane, ui->actionExportHistory);
 
     ui->mainArea->setCurrentIndex(P_STATE);
 
@@ -139,40 +138,6 @@ void MainWindow::connectRunner()
     connect(ui->settingsPage, &SettingsPage::applied, this, &MainWindow::armAutoRescan);
     connect(ui->regThingsEditor, &RegThingsEditor::modified, ui->regPage,
             &CloudPage::refreshRegistrationState);
-}
-
-// The trend pane shows the row chosen on the dashboard; "Export history…" is in the row's context
-// menu, in the File menu and on the pane.
-void MainWindow::connectHistory()
-{
-    connect(ui->deviceStateTable->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            [this](const QItemSelection &selected) {
-                // A row that goes away is deselected: the pane keeps its thing, and shows the gap.
-                if (selected.isEmpty())
-                    return;
-                const ThingState thing = m_stateModel->thingAt(selected.indexes().constFirst().row());
-                ui->trendPane->showThing(thing.shortid, thing.name);
-            });
-    connect(ui->deviceStateTable, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
-        const QModelIndex index = ui->deviceStateTable->indexAt(at);
-        if (!index.isValid())
-            return;
-        const QString thing = m_stateModel->thingAt(index.row()).shortid;
-        QMenu menu(this);
-        menu.addAction(tr("Export history…"), this, [this, thing] { exportHistory(thing); });
-        menu.exec(ui->deviceStateTable->viewport()->mapToGlobal(at));
-    });
-    connect(ui->actionExportHistory, &QAction::triggered, this,
-            [this] { exportHistory(ui->trendPane->thing()); });
-    connect(ui->trendPane, &TrendPane::exportRequested, this, &MainWindow::exportHistory);
-}
-
-void MainWindow::exportHistory(const QString &thing)
-{
-    QVector<QPair<QString, QString>> things;
-    for (const ThingState &row : m_stateModel->things())
-        things.append({row.shortid, row.name});
-    HistoryExportDialog::run(ui->trendPane->historyDirectory(), things, thing, this);
 }
 
 MainWindow::~MainWindow()

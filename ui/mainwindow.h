@@ -89,8 +89,6 @@ protected:
 
 private:
     void connectRunner();
-    void connectHistory();
-    void exportHistory(const QString &thing);
     void armAutoRescan();
     void rescanNow();
     void listThings();

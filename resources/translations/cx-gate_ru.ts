@@ -318,6 +318,13 @@ Aboriting update</source>
     </message>
 </context>
 <context>
+    <name>DashboardHistory</name>
+    <message>
+        <source>Export history…</source>
+        <translation>Экспорт истории…</translation>
+    </message>
+</context>
+<context>
     <name>DeviceConfigPage</name>
     <message>
         <source>Enabled</source>
@@ -526,8 +533,8 @@ Aboriting update</source>
         <translation>Хост/порт:</translation>
     </message>
     <message>
-        <source>&lt;span style=&quot;color:#cc0000;&quot;&gt;* Cloud connectivity changes won&apos;t take effect until you relaunch the application&lt;/span&gt;</source>
-        <translation>&lt;span style=&quot;color:#cc0000;&quot;&gt;* Изменения подключения к облаку вступят в силу после перезапуска приложения&lt;/span&gt;</translation>
+        <source>&lt;span style="color:#cc0000;"&gt;* Cloud connectivity changes won't take effect until you relaunch the application&lt;/span&gt;</source>
+        <translation>&lt;span style="color:#cc0000;"&gt;* Изменения подключения к облаку вступят в силу после перезапуска приложения&lt;/span&gt;</translation>
     </message>
     <message>
         <source>Export</source>
@@ -1199,8 +1206,8 @@ Aboriting update</source>
         <translation>Установлена последняя версия приложения.</translation>
     </message>
     <message>
-        <source>An update to version &lt;b&gt;%1&lt;/b&gt; is availale&lt;br&gt;Update now?&lt;br&gt;You can download the latest version &lt;a href=&quot;%2&quot;&gt;here&lt;/a&gt;</source>
-        <translation>Доступно обновление до версии &lt;b&gt;%1&lt;/b&gt;&lt;br&gt;Обновить сейчас?&lt;br&gt;Последнюю версию можно скачать &lt;a href=&quot;%2&quot;&gt;здесь&lt;/a&gt;</translation>
+        <source>An update to version &lt;b&gt;%1&lt;/b&gt; is availale&lt;br&gt;Update now?&lt;br&gt;You can download the latest version &lt;a href="%2"&gt;here&lt;/a&gt;</source>
+        <translation>Доступно обновление до версии &lt;b&gt;%1&lt;/b&gt;&lt;br&gt;Обновить сейчас?&lt;br&gt;Последнюю версию можно скачать &lt;a href="%2"&gt;здесь&lt;/a&gt;</translation>
     </message>
     <message>
         <source>Changelog:</source>
