@@ -105,16 +105,25 @@ bool holdsRegistered(const QString &cloudId)
     return ids.contains(cloudId);
 }
 
+QString text(const QJsonObject &doc)
+{
+    return QString::fromLatin1(QJsonDocument(doc).toJson(QJsonDocument::Compact));
+}
+
 void write(const QJsonObject &doc)
 {
-    const QByteArray json = QJsonDocument(doc).toJson(QJsonDocument::Compact);
-    QSettings().setValue(Key::DevicesPool, QString::fromLatin1(json));
+    QSettings().setValue(Key::DevicesPool, text(doc));
 }
 
 QList<PoolEntry> entries()
 {
+    return entriesOf(read());
+}
+
+QList<PoolEntry> entriesOf(const QJsonObject &doc)
+{
     QList<PoolEntry> list;
-    const QJsonArray devices = devicesOf(read());
+    const QJsonArray devices = devicesOf(doc);
     for (const QJsonValue &value : devices)
         list.append(PoolEntry::fromJson(value.toObject()));
     return list;
@@ -122,7 +131,11 @@ QList<PoolEntry> entries()
 
 void save(const QList<QAbstractThing *> &things, bool merge)
 {
-    QJsonObject doc = merge ? read() : QJsonObject();
+    write(merged(merge ? read() : QJsonObject(), things));
+}
+
+QJsonObject merged(QJsonObject doc, const QList<QAbstractThing *> &things)
+{
     QJsonArray devices = devicesOf(doc);
 
     QHash<QString, int> index;
@@ -146,7 +159,7 @@ void save(const QList<QAbstractThing *> &things, bool merge)
         }
     }
     stamp(&doc, devices);
-    write(doc);
+    return doc;
 }
 
 void store(const QList<PoolEntry> &entries)

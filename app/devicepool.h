@@ -36,16 +36,25 @@ namespace DevicePool {
 
 // The stored document; an absent or unparsable one reads as an empty object.
 QJsonObject read();
-// Stores a document as compact JSON, one byte per character.
+// Stores a document as text().
 void write(const QJsonObject &doc);
+// The document a stored text holds; unparsable text reads as an empty object.
+QJsonObject parse(const QString &text);
+// The stored text of a document: compact JSON, one byte per character.
+QString text(const QJsonObject &doc);
 // Whether a registered entry has this cloud id ("type_version_serial_regid").
 bool holdsRegistered(const QString &cloudId);
 // The stored entries, in order.
 QList<PoolEntry> entries();
-// Writes the things (the live devices followed by the gateway) into the pool. With merge, entries
-// of things that are not in the list are kept unchanged; gateway entries and entries with serial
-// "?" are dropped before the gateway's own entry is appended again.
+// The entries of a document, in order.
+QList<PoolEntry> entriesOf(const QJsonObject &doc);
+// Writes the things (the live devices followed by the gateway) into the pool: merged() with the
+// stored document, or with an empty one.
 void save(const QList<QAbstractThing *> &things, bool merge);
+// The document with the things written into it. Entries of things that are not in the list are
+// kept unchanged; gateway entries and entries with serial "?" are dropped before the gateway's own
+// entry is appended again.
+QJsonObject merged(QJsonObject doc, const QList<QAbstractThing *> &things);
 // Replaces the stored pool with exactly these entries.
 void store(const QList<PoolEntry> &entries);
 // Drops the entries equal to one of these; false when none was there (nothing written).

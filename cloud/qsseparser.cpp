@@ -23,7 +23,8 @@ bool isAsciiNumber(const QString &text)
 
 } // namespace
 
-QSSEParser::QSSEParser()
+QSSEParser::QSSEParser(int maxLineLength, int maxDataLength)
+    : m_maxLineLength(maxLineLength), m_maxDataLength(maxDataLength)
 {
     reset();
 }
@@ -88,7 +89,7 @@ void QSSEParser::appendToLine(const QChar *text, int length)
 {
     if (m_discardingLine || length == 0)
         return;
-    if (length > MaxLineLength - m_line.size()) {
+    if (length > m_maxLineLength - m_line.size()) {
         m_line.clear(); // releases the buffer
         m_discardingLine = true;
         return;
@@ -121,7 +122,7 @@ void QSSEParser::processLine(const QString &line, QVector<Event> &events)
     if (name == QLatin1String("data")) {
         if (m_discardingEvent)
             return;
-        if (value.size() >= MaxDataLength - m_data.size()) {
+        if (value.size() >= m_maxDataLength - m_data.size()) {
             m_data.clear();
             m_discardingEvent = true;
             return;

@@ -30,7 +30,9 @@ public:
     static constexpr int MaxDataLength = 8 * 1024 * 1024;
     static constexpr int DefaultRetry = 3000;
 
-    QSSEParser();
+    // Other limits than the defaults serve tests and fuzzing, which would otherwise need megabytes
+    // of input to reach them.
+    explicit QSSEParser(int maxLineLength = MaxLineLength, int maxDataLength = MaxDataLength);
     ~QSSEParser();
     QSSEParser(const QSSEParser &) = delete;
     QSSEParser &operator=(const QSSEParser &) = delete;
@@ -42,6 +44,8 @@ public:
 
     QString lastEventId() const { return m_lastEventId; }
     int retry() const { return m_retry; }
+    int maxLineLength() const { return m_maxLineLength; }
+    int maxDataLength() const { return m_maxDataLength; }
     // Characters held for the line not yet ended.
     int pendingLength() const { return m_line.size(); }
 
@@ -51,6 +55,8 @@ private:
     void processLine(const QString &line, QVector<Event> &events);
     void dispatch(QVector<Event> &events);
 
+    const int m_maxLineLength;
+    const int m_maxDataLength;
     std::unique_ptr<QTextDecoder> m_decoder;
     QString m_line;
     QString m_event;
@@ -59,6 +65,6 @@ private:
     int m_retry = DefaultRetry;
     bool m_afterCarriageReturn =
         false;                      // a line just ended at CR; a leading LF of the next block belongs to it
-    bool m_discardingLine = false;  // the current line went over MaxLineLength
-    bool m_discardingEvent = false; // the current event's data went over MaxDataLength
+    bool m_discardingLine = false;  // the current line went over the line limit
+    bool m_discardingEvent = false; // the current event's data went over the data limit
 };

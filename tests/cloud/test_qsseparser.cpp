@@ -218,6 +218,18 @@ private slots:
         QCOMPARE(events.size(), 1);
         QCOMPARE(events.first().data.size(), limit / 8 * 2 - 1);
     }
+
+    void limitsOfItsOwn()
+    {
+        // A parser with smaller limits keeps them exactly as the default ones.
+        QSSEParser parser(10, 12);
+        QCOMPARE(render(parser.feed("data:12345\n\ndata:123456\n\n")), QStringList{"|12345|"});
+        QCOMPARE(parser.pendingLength(), 0);
+        QCOMPARE(render(parser.feed("data:abc\ndata:def\ndata:ghij\n\ndata:abc\ndata:def\n\n")),
+                 QStringList{"|abc\ndef|"});
+        QCOMPARE(parser.maxLineLength(), 10);
+        QCOMPARE(parser.maxDataLength(), 12);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestQSSEParser)

@@ -1,5 +1,7 @@
 // The registrar's event stream: the same bytes fed whole and cut at random places give the same
-// events, last id and retry value.
+// events, last id and retry value, and neither the held line nor an event's data outgrows its
+// limit. The parser runs with small limits, so that an input of a few hundred bytes reaches them
+// (at the product's megabyte limits nearly every execution would go into one huge line).
 
 #include "fuzzsupport.h"
 #include "qsseparser.h"
@@ -7,6 +9,11 @@
 #include <random>
 
 namespace {
+
+constexpr int LineLimit = 64;
+constexpr int DataLimit = 256;
+// Blocks are cut at most this long, so that lines and events at the limits span several of them.
+constexpr int LongestBlock = 2 * LineLimit;
 
 struct Outcome
 {
@@ -29,12 +36,16 @@ bool sameOutcome(const Outcome &a, const Outcome &b)
 
 Outcome feedInChunks(const QByteArray &body, std::minstd_rand *rng, bool whole)
 {
-    QSSEParser parser;
+    QSSEParser parser(LineLimit, DataLimit);
     Outcome out;
     int pos = 0;
     while (pos < body.size()) {
-        const int length = whole ? body.size() : int(1 + (*rng)() % 4096);
-        out.events += parser.feed(body.mid(pos, length));
+        const int length = whole ? body.size() : int(1 + (*rng)() % LongestBlock);
+        const QVector<QSSEParser::Event> events = parser.feed(body.mid(pos, length));
+        FuzzSupport::require(parser.pendingLength() <= LineLimit, "the held line outgrew its limit");
+        for (const QSSEParser::Event &event : events)
+            FuzzSupport::require(event.data.size() < DataLimit, "an event's data outgrew its limit");
+        out.events += events;
         pos += length;
     }
     out.lastId = parser.lastEventId();
@@ -55,13 +66,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size < 1)
         return 0;
     std::minstd_rand rng(data[0]);
-    // Byte 0x01 stands for a run of characters just over the line cap, so the cap is reached
-    // without megabyte inputs (at most twice per input).
+    // Byte 0x01 stands for a run of characters just over the line limit (at most twice per input).
     QByteArray body;
     int expansions = 0;
     for (size_t i = 1; i < size; ++i) {
         if (data[i] == 0x01 && expansions < 2) {
-            body += QByteArray(QSSEParser::MaxLineLength + 1, 'x');
+            body += QByteArray(LineLimit + 1, 'x');
             ++expansions;
         } else {
             body += char(data[i]);

@@ -12,12 +12,16 @@
 
 namespace {
 GatewayThing *g_gateway = nullptr;
-}
+// Whether an applied result stored another serial: only then is it stored back, as a settings
+// write per input would cost more than the result itself.
+bool g_serialChanged = true;
+} // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
     FuzzSupport::initApplication(argc, argv, "fuzz_regresult");
     g_gateway = new GatewayThing;
+    QObject::connect(g_gateway, &QAbstractThing::serialChanged, [] { g_serialChanged = true; });
     return 0;
 }
 
@@ -27,7 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!doc.isObject())
         return 0;
     g_gateway->setRegid(QStringLiteral("1"));
-    QSettings().setValue(Key::CloudSerial, QStringLiteral("5521"));
+    if (g_serialChanged) {
+        QSettings().setValue(Key::CloudSerial, QStringLiteral("5521"));
+        g_serialChanged = false;
+    }
     FakeThing sensor(QStringLiteral("thx9"), QStringLiteral("S1")),
         watchdog(QStringLiteral("watchdog"), QString());
     const bool applied = g_gateway->processRegistration(doc.object(), {&sensor, &watchdog}, true);

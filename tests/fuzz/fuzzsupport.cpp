@@ -25,9 +25,14 @@ void initApplication(int *argc, char ***argv, const char *name)
 {
     if (QCoreApplication::instance())
         return;
-    char pattern[] = "/tmp/tsl-fuzz-XXXXXX";
-    if (!mkdtemp(pattern))
-        fail("cannot make a temporary profile");
+    // In memory where the machine has a writable tmpfs: the readers write settings for nearly every
+    // input, and a disk's synchronous writes would cost more than the readers themselves.
+    QByteArray pattern = "/dev/shm/tsl-fuzz-XXXXXX";
+    if (!mkdtemp(pattern.data())) {
+        pattern = "/tmp/tsl-fuzz-XXXXXX";
+        if (!mkdtemp(pattern.data()))
+            fail("cannot make a temporary profile");
+    }
     g_root = QString::fromLocal8Bit(pattern);
     std::atexit(removeRoot);
     const QByteArray root = g_root.toLocal8Bit();

@@ -272,10 +272,7 @@ void HttpConnection::finish()
         // TLS ends with its own close_notify after the rest is encrypted and sent; the descriptor
         // must not be shut down below it.
         m_socket->disconnectFromHost();
-        QTimer::singleShot(FlushTimeoutMs, this, [this] {
-            m_socket->abort();
-            deleteLater();
-        });
+        abortAfterFlushTimeout();
         return;
     }
     // A lingering close: send the rest, then end our direction only and discard whatever the
@@ -289,10 +286,20 @@ void HttpConnection::finish()
             if (m_socket->bytesToWrite() == 0)
                 shutdownWrite();
         });
-    QTimer::singleShot(FlushTimeoutMs, this, [this] {
+    abortAfterFlushTimeout();
+}
+
+void HttpConnection::abortAfterFlushTimeout()
+{
+    // A timer of our own goes with us: a connection that ends sooner leaves nothing behind, where
+    // a single shot would stay registered for the whole timeout after every connection.
+    auto *flush = new QTimer(this);
+    flush->setSingleShot(true);
+    connect(flush, &QTimer::timeout, this, [this] {
         m_socket->abort();
         deleteLater();
     });
+    flush->start(FlushTimeoutMs);
 }
 
 void HttpConnection::shutdownWrite()

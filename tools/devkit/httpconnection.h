@@ -72,6 +72,7 @@ private:
     void fail(int status, const QString &message);
     void writeHead(int status, const QByteArray &contentType, qint64 length);
     void shutdownWrite();
+    void abortAfterFlushTimeout();
 
     QTcpSocket *m_socket;
     QTimer *m_timeout;
