@@ -133,10 +133,7 @@ bool CxgatewRunner::loadPlugins()
 
 QJsonObject CxgatewRunner::listPlugins()
 {
-    QJsonObject list;
-    const auto &metadata = m_loader->metadata();
-    for (auto it = metadata.cbegin(); it != metadata.cend(); ++it)
-        list.insert(it.key(), it.value());
+    const QJsonObject list = m_loader->metadataObject();
     emit finished(Lsmod, list);
     return list;
 }
@@ -245,11 +242,7 @@ void CxgatewRunner::thing_serialChanged(QAbstractThing *thing, const QString &ol
 {
     if (old == current)
         return;
-    ThingState gone;
-    gone.shortid = QAbstractThing::idOf(thing->type(), thing->version(), old);
-    gone.regid = thing->regid();
-    gone.gone = true;
-    m_feed->announce(gone);
+    m_feed->announce(ThingState::goneRecord(thing, old));
     m_feed->announce(ThingState(thing, true));
 }
 
@@ -386,13 +379,7 @@ void CxgatewRunner::endRegistration(const QJsonObject &result)
 
 void CxgatewRunner::generateDoc()
 {
-    QStringList unnamed;
-    if (m_gateway->name().isEmpty())
-        unnamed.append(m_gateway->shortid());
-    for (const QAbstractThing *thing : qAsConst(m_things)) {
-        if (thing->name().isEmpty())
-            unnamed.append(thing->shortid());
-    }
+    const QStringList unnamed = m_gateway->unnamed(m_things);
     if (!unnamed.isEmpty()) {
         emit namesNeeded(unnamed);
         emit finished(AliasFill, unnamed);
@@ -431,12 +418,8 @@ void CxgatewRunner::processResult(const QJsonObject &result)
 CxgatewRunner::RegState CxgatewRunner::registrationState()
 {
     RegState state = NotRegistered;
-    if (!m_gateway->regid().isEmpty()) {
-        const bool all = std::all_of(m_things.cbegin(), m_things.cend(), [this](const QAbstractThing *t) {
-            return !t->regid().isEmpty() && m_gateway->hasSibling(t->cloudid());
-        });
-        state = all ? Complete : PartiallyRegistered;
-    }
+    if (!m_gateway->regid().isEmpty())
+        state = m_gateway->registeredWithAll(m_things) ? Complete : PartiallyRegistered;
     emit finished(RegStatus, int(state));
     return state;
 }
@@ -474,16 +457,7 @@ bool CxgatewRunner::holdsCloudId(const QString &tid)
 {
     if (m_gateway->regid().isEmpty())
         return false;
-    // Cheapest first: this runs for every report sent, and the gateway's own id reads the settings.
-    if (m_gateway->hasSibling(tid))
-        return true;
-    for (const QAbstractThing *thing : qAsConst(m_things)) {
-        if (!thing->regid().isEmpty() && thing->cloudid() == tid)
-            return true;
-    }
-    if (tid == m_gateway->cloudid())
-        return true;
-    return DevicePool::holdsRegistered(tid);
+    return m_gateway->holdsCloudId(tid, m_things) || DevicePool::holdsRegistered(tid);
 }
 
 bool CxgatewRunner::resetGateway()

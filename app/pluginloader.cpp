@@ -202,3 +202,11 @@ void PluginLoader::applyStoredSettings(const QList<QAbstractThing *> &things) co
             thing->applyTypeSettings(it.value());
     }
 }
+
+QJsonObject PluginLoader::metadataObject() const
+{
+    QJsonObject all;
+    for (auto it = m_metadata.cbegin(); it != m_metadata.cend(); ++it)
+        all.insert(it.key(), it.value());
+    return all;
+}

@@ -31,6 +31,8 @@ public:
 
     const QHash<QString, AbstractThingType *> &types() const { return m_types; }
     const QHash<QString, QJsonObject> &metadata() const { return m_metadata; }
+    // The same as one object, by plug-in.
+    QJsonObject metadataObject() const;
     QStringList libraryKeys() const { return m_libraries.keys(); }
 
     // Type settings of a plug-in: the schema defaults overridden by every stored Plugins/<type>/ key.

@@ -11,10 +11,12 @@ ThingState::ThingState(const QAbstractThing *thing, bool withState)
         state = thing->state();
 }
 
-ThingState ThingState::goneRecord(const QAbstractThing *thing)
+ThingState ThingState::goneRecord(const QAbstractThing *thing, const QString &formerSerial)
 {
     ThingState record(thing, false);
     record.gone = true;
+    if (!formerSerial.isNull())
+        record.shortid = QAbstractThing::idOf(thing->type(), thing->version(), formerSerial);
     return record;
 }
 

@@ -18,7 +18,8 @@ struct ThingState
 
     ThingState() = default;
     ThingState(const QAbstractThing *thing, bool withState);
-    static ThingState goneRecord(const QAbstractThing *thing);
+    // The record of a thing gone; under an earlier serial of it when one is given.
+    static ThingState goneRecord(const QAbstractThing *thing, const QString &formerSerial = QString());
 
     bool operator==(const ThingState &other) const;
 

@@ -1,6 +1,7 @@
 #include "calvexcloudclient.h"
 
 #include "cloudtrust.h"
+#include "mqtterrors.h"
 #include "reportqueue.h"
 
 #include "qcredentialstore.h"
@@ -90,46 +91,7 @@ QString CalvexCloudClient::stateTopic(const QString &tid)
 
 QString CalvexCloudClient::errorText(int code)
 {
-    static const char *const texts[] = {
-        QT_TR_NOOP("unknown"),
-        QT_TR_NOOP("connection refused"),
-        QT_TR_NOOP("connection closed by remote host"),
-        QT_TR_NOOP("host not found"),
-        QT_TR_NOOP("access error"),
-        QT_TR_NOOP("resource error"),
-        QT_TR_NOOP("timeout"),
-        QT_TR_NOOP("packet too big"),
-        QT_TR_NOOP("network error"),
-        QT_TR_NOOP("address in use"),
-        QT_TR_NOOP("address is not available"),
-        QT_TR_NOOP("socket operation is not supported"),
-        QT_TR_NOOP("unfinished socket operation"),
-        QT_TR_NOOP("authentication required"),
-        QT_TR_NOOP("handshake failed"),
-        QT_TR_NOOP("connection refused"),
-        QT_TR_NOOP("proxy connection closed"),
-        QT_TR_NOOP("proxy connection timeout"),
-        QT_TR_NOOP("proxy not found"),
-        QT_TR_NOOP("proxy protocol error"),
-        QT_TR_NOOP("socket operation error"),
-        QT_TR_NOOP("ssl error"),
-        QT_TR_NOOP("invalid user data"),
-        QT_TR_NOOP("temporary error"),
-    };
-    // The broker's refusals, CONNACK return codes 1 to 5: a user who is refused learns why.
-    static const char *const refusals[] = {
-        QT_TR_NOOP("unacceptable protocol version"),
-        QT_TR_NOOP("identifier rejected"),
-        QT_TR_NOOP("server unavailable"),
-        QT_TR_NOOP("bad user name or password"),
-        QT_TR_NOOP("not authorized"),
-    };
-    constexpr int count = int(sizeof(texts) / sizeof(texts[0]));
-    constexpr int refusalCount = int(sizeof(refusals) / sizeof(refusals[0]));
-    const int refusal = code - QMqttConnection::MqttUnacceptableProtocolVersionError;
-    if (refusal >= 0 && refusal < refusalCount)
-        return tr(refusals[refusal]);
-    return tr(code >= 0 && code < count ? texts[code] : texts[0]);
+    return clientErrorText(code);
 }
 
 bool CalvexCloudClient::connected() const

@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QTimerEvent>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -337,4 +338,36 @@ bool GatewayThing::setCredentials(const QByteArray &cert, const QByteArray &key)
     if (key.isEmpty())
         return true;
     return m_client->importKey(key);
+}
+
+QStringList GatewayThing::unnamed(const QList<QAbstractThing *> &things) const
+{
+    QStringList ids;
+    if (name().isEmpty())
+        ids.append(shortid());
+    for (const QAbstractThing *thing : things) {
+        if (thing->name().isEmpty())
+            ids.append(thing->shortid());
+    }
+    return ids;
+}
+
+bool GatewayThing::registeredWithAll(const QList<QAbstractThing *> &things) const
+{
+    return !regid().isEmpty() && std::all_of(things.cbegin(), things.cend(), [this](const QAbstractThing *t) {
+        return !t->regid().isEmpty() && hasSibling(t->cloudid());
+    });
+}
+
+bool GatewayThing::holdsCloudId(const QString &tid, const QList<QAbstractThing *> &things) const
+{
+    if (regid().isEmpty())
+        return false;
+    // Cheapest first: this runs for every report sent, and the gateway's own id reads the settings.
+    if (hasSibling(tid))
+        return true;
+    const bool present = std::any_of(things.cbegin(), things.cend(), [&tid](const QAbstractThing *t) {
+        return !t->regid().isEmpty() && t->cloudid() == tid;
+    });
+    return present || tid == cloudid();
 }

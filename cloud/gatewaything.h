@@ -55,6 +55,12 @@ public:
     // a registered gateway has nothing new to register.
     QString registrationDoc(const QList<QAbstractThing *> &things) const;
     bool processRegistration(const QJsonObject &reply, const QList<QAbstractThing *> &things, bool attach);
+    // Short ids of the gateway and the things that still lack a name, which registration needs.
+    QStringList unnamed(const QList<QAbstractThing *> &things) const;
+    // Whether the gateway is registered with every one of the things as its sibling.
+    bool registeredWithAll(const QList<QAbstractThing *> &things) const;
+    // Whether the cloud id tid is the gateway's own or a present registered thing's.
+    bool holdsCloudId(const QString &tid, const QList<QAbstractThing *> &things) const;
     // Voids the identity: registration id, credentials, and the reports still waiting under it.
     void clearRegistration();
 

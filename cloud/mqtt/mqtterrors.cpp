@@ -2,6 +2,8 @@
 
 #include "mqtttlscontext.h"
 
+#include <QCoreApplication>
+
 #include <cerrno>
 #include <cstring>
 #include <mosquitto.h>
@@ -99,4 +101,49 @@ QString describeMosquittoResult(int mosqRc, int savedErrno)
         text +=
             QStringLiteral(", errno %1 (%2)").arg(savedErrno).arg(QString::fromLatin1(strerror(savedErrno)));
     return text;
+}
+
+QString clientErrorText(int code)
+{
+    static const char *const texts[] = {
+        QT_TRANSLATE_NOOP("CalvexCloudClient", "unknown"),
+        QT_TRANSLATE_NOOP("CalvexCloudClient", "connection refused"),
+        QT_TRANSLATE_NOOP("CalvexCloudClient", "connection closed by remote host"),
+        QT_TRANSLATE_NOOP("CalvexCloudClient", "host not found"),
+        QT_TRANSLATE_NOOP("CalvexCloudClient", "access error"),
+        QT_TRANSLATE_NOOP("CalvexCloudClient", "resource error"),
+        QT_TRANSLATE_NOOP("CalvexCloudClient", "timeout"),
+        QT_TRANSLATE_NOOP("CalvexCloudClient", "packet too big"),
+        QT_TRANSLATE_NOOP("CalvexCloudClient", "network error"),
+        QT_TRANSLATE_NOOP("CalvexCloudClient", "address in use"),
+        QT_TRANSLATE_NOOP("CalvexCloudClient", "address is not available"),
+        QT_TRANSLATE_NOOP("CalvexCloudClient", "socket operation is not supported"),
+        QT_TRANSLATE_NOOP("CalvexCloudClient", "unfinished socket operation"),
+        QT_TRANSLATE_NOOP("CalvexCloudClient", "authentication required"),
+        QT_TRANSLATE_NOOP("CalvexCloudClient", "handshake failed"),
+        QT_TRANSLATE_NOOP("CalvexCloudClient", "connection refused"),
+        QT_TRANSLATE_NOOP("CalvexCloudClient", "proxy connection closed"),
+        QT_TRANSLATE_NOOP("CalvexCloudClient", "proxy connection timeout"),
+        QT_TRANSLATE_NOOP("CalvexCloudClient", "proxy not found"),
+        QT_TRANSLATE_NOOP("CalvexCloudClient", "proxy protocol error"),
+        QT_TRANSLATE_NOOP("CalvexCloudClient", "socket operation error"),
+        QT_TRANSLATE_NOOP("CalvexCloudClient", "ssl error"),
+        QT_TRANSLATE_NOOP("CalvexCloudClient", "invalid user data"),
+        QT_TRANSLATE_NOOP("CalvexCloudClient", "temporary error"),
+    };
+    // The broker's refusals, CONNACK return codes 1 to 5: a user who is refused learns why.
+    static const char *const refusals[] = {
+        QT_TRANSLATE_NOOP("CalvexCloudClient", "unacceptable protocol version"),
+        QT_TRANSLATE_NOOP("CalvexCloudClient", "identifier rejected"),
+        QT_TRANSLATE_NOOP("CalvexCloudClient", "server unavailable"),
+        QT_TRANSLATE_NOOP("CalvexCloudClient", "bad user name or password"),
+        QT_TRANSLATE_NOOP("CalvexCloudClient", "not authorized"),
+    };
+    constexpr int count = int(sizeof(texts) / sizeof(texts[0]));
+    constexpr int refusalCount = int(sizeof(refusals) / sizeof(refusals[0]));
+    const int refusal = code - E::MqttUnacceptableProtocolVersionError;
+    if (refusal >= 0 && refusal < refusalCount)
+        return QCoreApplication::translate("CalvexCloudClient", refusals[refusal]);
+    return QCoreApplication::translate("CalvexCloudClient",
+                                       code >= 0 && code < count ? texts[code] : texts[0]);
 }

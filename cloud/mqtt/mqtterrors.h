@@ -16,3 +16,7 @@ QMqttConnection::ClientError connectionError(int mosqRc, int savedErrno, const T
 
 // Human-readable libmosquitto result for diagnostics.
 QString describeMosquittoResult(int mosqRc, int savedErrno);
+
+// What a user is told of a ClientError (CONNACK refusals included), translated in the client's
+// context.
+QString clientErrorText(int code);
