@@ -8,8 +8,6 @@
 #include <cerrno>
 #include <mosquitto.h>
 #include <mutex>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <openssl/ssl.h>
 #include <sys/socket.h>
 
@@ -248,7 +246,6 @@ int MqttSession::publish(const QString &topic, const QByteArray &payload, int qo
         return -1;
     const QByteArray t = topic.toUtf8();
     int mid = 0;
-    holdWrites();
     const int rc = loopCall([&] {
         return mosquitto_publish(m_mosq, &mid, t.constData(), payload.size(), payload.constData(), qos,
                                  false);
@@ -367,30 +364,6 @@ void MqttSession::keepAliveTick()
     if (!m_mosq || m_ended || m_fd < 0)
         return;
     loopCall([this] { return mosquitto_loop_misc(m_mosq); });
-}
-
-// A burst of reports (a backlog drained as acknowledgements come, many devices changing at the same
-// moment) would otherwise cost a TCP segment, a trip through the loopback or the network and a wake-up
-// of the broker per report; held together they share them.
-void MqttSession::holdWrites()
-{
-    if (m_corked || m_fd < 0 || inHandshake())
-        return;
-    const int on = 1;
-    if (setsockopt(m_fd, IPPROTO_TCP, TCP_CORK, &on, sizeof on) != 0)
-        return;
-    m_corked = true;
-    QMetaObject::invokeMethod(this, &MqttSession::releaseWrites, Qt::QueuedConnection);
-}
-
-void MqttSession::releaseWrites()
-{
-    if (!m_corked)
-        return;
-    m_corked = false;
-    const int off = 0;
-    if (m_fd >= 0) // a socket closed meanwhile sent what it held as it closed
-        setsockopt(m_fd, IPPROTO_TCP, TCP_CORK, &off, sizeof off);
 }
 
 void MqttSession::afterLoopCall(int rc, int savedErrno)

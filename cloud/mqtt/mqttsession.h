@@ -95,10 +95,6 @@ private:
     void socketReadable();
     void socketWritable();
     void keepAliveTick();
-    // Packets written in one turn of the event loop leave together: the socket is corked at the
-    // first and uncorked when the turn is over.
-    void holdWrites();
-    void releaseWrites();
     void afterLoopCall(int rc, int savedErrno);
 
     const quint64 m_generation;
@@ -113,6 +109,5 @@ private:
     bool m_ended = false;       // finished() has been posted
     bool m_endedInCall = false; // libmosquitto reported the end during the current loop call
     bool m_silenced = false;    // shutdown() was called
-    bool m_corked = false;      // writes are held until releaseWrites()
     bool m_broken = false;      // a publish failed on the connection itself; its end is on its way
 };
