@@ -837,8 +837,8 @@ Aboriting update</source>
         <translation>Отчётов в пути</translation>
     </message>
     <message>
-        <source>History</source>
-        <translation>История</translation>
+        <source>History:</source>
+        <translation>История:</translation>
     </message>
     <message>
         <source>States older than this are removed from the local history</source>
